@@ -1,0 +1,16 @@
+# Warnings are errors everywhere; symbols are hidden unless the public header exports them.
+add_compile_options(-Wall -Wextra -Werror)
+set(CMAKE_CXX_VISIBILITY_PRESET hidden)
+set(CMAKE_C_VISIBILITY_PRESET hidden)
+set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+
+if(ZEL_SANITIZE)
+  add_compile_options(-fsanitize=${ZEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${ZEL_SANITIZE})
+endif()
+
+# Every test, fuzz replay and benchmark links the library's objects directly.
+function(zel_target_defaults target)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+endfunction()

@@ -1,0 +1,24 @@
+// The platform's picture loader: a picture file's bytes in, 32-bit pixels out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace zel::platform {
+
+struct LoadedPicture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    // width * height pixels, rows top first, bytes blue, green, red, x (x unspecified).
+    std::vector<uint8_t> pixels;
+};
+
+class PictureLoader {
+  public:
+    virtual ~PictureLoader() = default;
+    // False for anything that is not a picture format of the platform (PNG included).
+    virtual bool load(const uint8_t* bytes, size_t size, LoadedPicture& out) = 0;
+};
+
+}  // namespace zel::platform

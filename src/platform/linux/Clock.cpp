@@ -1,0 +1,38 @@
+#include "platform/Clock.h"
+
+#include <sched.h>
+#include <time.h>
+
+#include <cerrno>
+
+namespace zel::platform {
+namespace {
+
+uint64_t monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u +
+           static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+// Taken when the library is loaded, so clockMs() counts from load like the C runtime's tick.
+const uint64_t loadTimeMs = monotonicMs();
+
+}  // namespace
+
+uint32_t clockMs() {
+    return static_cast<uint32_t>(monotonicMs() - loadTimeMs);
+}
+
+void sleepMs(uint32_t milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000u),
+                  static_cast<long>(milliseconds % 1000u) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+void yieldThread() {
+    sched_yield();
+}
+
+}  // namespace zel::platform
