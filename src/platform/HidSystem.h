@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Device.h"
+
 namespace zel::platform {
 
 // One HID interface found by enumeration.
@@ -33,7 +35,7 @@ struct ReadResult {
     uint32_t length = 0;
 };
 
-class HidDevice {
+class HidDevice : public Device {
   public:
     virtual ~HidDevice() = default;  // closes the device
 

@@ -7,9 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/Device.h"
+
 namespace zel::platform {
 
-class SerialPort {
+class SerialPort : public Device {
   public:
     virtual ~SerialPort() = default;  // closes the port
 

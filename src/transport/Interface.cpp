@@ -1,0 +1,115 @@
+#include "transport/Interface.h"
+
+#include "crypto/AES.h"
+
+namespace zel {
+namespace {
+
+// Bytes each pen report's layout reads, report ID included.
+constexpr uint32_t penReportLength = 7;
+constexpr uint32_t timedPenReportLength = 9;
+constexpr uint32_t encryptedPenReportLength = 17;
+constexpr uint32_t aesBlockSize = 16;
+static_assert(encryptedPenReportLength == 1 + aesBlockSize, "one AES block after the ID");
+
+}  // namespace
+
+Interface::Interface(InterfaceListener* listener) : listener(listener) {}
+
+Interface::~Interface() {
+    Interface::stopReader();
+    Interface::close();
+}
+
+bool Interface::open(const char* path) {
+    if (path == nullptr) return false;
+    device = openDevice(path);
+    return device != nullptr;
+}
+
+void Interface::close() {
+    device.reset();
+}
+
+bool Interface::startReader() {
+    running.store(1, std::memory_order_release);
+    if (!readerThread.start([this] { readerLoop(); })) {
+        requestStop();
+        close();
+        return false;
+    }
+    return true;
+}
+
+void Interface::stopReader() {
+    if (!readerThread.started()) return;
+    requestStop();
+    readerThread.stop(readerStopTimeoutMs);
+}
+
+void Interface::readerLoop() {
+    uint8_t buffer[readerBufferSize];
+    PenData record{};
+    while (running.load(std::memory_order_acquire) != 0) {
+        const uint32_t length = readInput(buffer, sizeof buffer, readerTimeoutMs);
+        if (length == 0) continue;
+        record = PenData{};
+        if (decodePenData(record, buffer, length) && listener != nullptr)
+            listener->onPenData(record);
+    }
+}
+
+// Sample layout (6 bytes): byte 0 bit 7 ready, bits 6..4 switches, bits 3..0 pressure bits
+// 11..8; byte 1 pressure bits 7..0; bytes 2..3 x and 4..5 y, both big-endian.
+void Interface::decodeSample(PenData& out, const uint8_t* sample) {
+    out.ready = sample[0] >> 7;
+    out.switches = (sample[0] >> 4) & 0x07u;
+    out.pressure = ((sample[0] & 0x0Fu) << 8) | sample[1];
+    out.x = (static_cast<uint32_t>(sample[2]) << 8) | sample[3];
+    out.y = (static_cast<uint32_t>(sample[4]) << 8) | sample[5];
+}
+
+// Report layouts (byte 0 is the report ID; bytes after the layout are ignored):
+//   0x01  1..6 sample
+//   0x30  1..6 sample, 7..8 time count (big-endian)
+//   0x10  1..16 one AES-128 block; decrypted: 1..4 block header (little-endian),
+//         5..10 first sample, 11..16 second sample. The first sample goes to the listener from
+//         here, the second is left in `out` for the reader loop.
+// Reports shorter than their layout are refused rather than decoded from stale bytes, and a
+// report 0x10 is dropped until a key has been agreed: without a key its contents are noise.
+bool Interface::decodePenData(PenData& out, uint8_t* report, uint32_t length) {
+    if (report == nullptr || length == 0) return false;
+    out.reportId = report[0];
+    switch (report[0]) {
+        case penReport:
+            if (length < penReportLength) return false;
+            decodeSample(out, report + 1);
+            out.blockHeader = 0;
+            out.timeCount = 0;
+            return true;
+        case timedPenReport:
+            if (length < timedPenReportLength) return false;
+            decodeSample(out, report + 1);
+            out.blockHeader = 0;
+            out.timeCount = (static_cast<uint32_t>(report[7]) << 8) | report[8];
+            return true;
+        case encryptedPenReport: {
+            if (length < encryptedPenReportLength || !Encryption::AES::hasKey()) return false;
+            uint8_t* block = report + 1;
+            Encryption::AES().decrypt(block, block);
+            out.blockHeader =
+                static_cast<uint32_t>(block[0]) | static_cast<uint32_t>(block[1]) << 8 |
+                static_cast<uint32_t>(block[2]) << 16 | static_cast<uint32_t>(block[3]) << 24;
+            out.timeCount = 0;
+            decodeSample(out, block + 4);
+            if (listener != nullptr) listener->onPenData(out);
+            decodeSample(out, block + 4 + 6);
+            out.timeCount = 0;
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace zel

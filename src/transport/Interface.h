@@ -1,0 +1,98 @@
+// The abstract link between the tablet and one pad. It owns the open device and a reader
+// thread, carries feature reports and image data for the tablet, and turns the pad's pen
+// input reports into PenData records for its listener.
+//
+// Life of a transport: construct, open, startReader; then any number of getFeature,
+// setFeature, writeBulk (openBulk once, HID only); destruction stops the reader and closes the
+// device. One object serves one connection.
+//
+// Threads: the reader thread alone calls readInput, decodePenData and the listener's
+// onPenData. getFeature, setFeature and writeBulk run on the host's thread while it reads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/Device.h"
+#include "platform/ReaderThread.h"
+#include "transport/InterfaceListener.h"
+#include "transport/PenData.h"
+
+namespace zel {
+
+class Interface {
+  public:
+    static constexpr uint32_t readerBufferSize = 256;
+    static constexpr uint32_t readerTimeoutMs = 30000;
+    static constexpr uint32_t readerStopTimeoutMs = 10000;
+
+    explicit Interface(InterfaceListener* listener);
+    Interface(const Interface&) = delete;
+    Interface& operator=(const Interface&) = delete;
+
+    // Reads the next input unit (an input report on HID, a frame on serial) into `buffer`;
+    // returns its length, 0 when nothing came within `timeoutMs`.
+    virtual uint32_t readInput(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) = 0;
+
+    // Decodes one pen input report into `out` (see Interface.cpp for the layouts). True when
+    // `out` holds a sample to deliver.
+    virtual bool decodePenData(PenData& out, uint8_t* report, uint32_t length);
+
+    // Stops the reader and closes the device.
+    virtual ~Interface();
+
+    // Opens the device at `path` (UTF-8). False leaves the transport closed.
+    virtual bool open(const char* path);
+
+    // Closes the device if it is open.
+    virtual void close();
+
+    // Starts the reader thread; on failure the device is closed and false returned.
+    virtual bool startReader();
+
+    // Stops the reader thread, waiting at most readerStopTimeoutMs. Transports first wake a
+    // reader blocked in a read, then call this.
+    virtual void stopReader();
+
+    // Fetches the feature report whose ID is buffer[0] into `buffer`. `status` (may be null)
+    // receives a device error code where the transport reports one.
+    virtual bool getFeature(uint8_t* buffer, uint32_t length, uint32_t* status) = 0;
+
+    // Sends the feature report held in `buffer` (buffer[0] is its ID).
+    virtual bool setFeature(uint8_t* buffer, uint32_t length, uint32_t* status) = 0;
+
+    // Sends one block over the image bulk pipe.
+    virtual bool writeBulk(uint8_t* data, uint32_t length, uint32_t* status) = 0;
+
+    // Opens the image bulk pipe of the USB device `deviceInstanceId`.
+    virtual bool openBulk(const char* deviceInstanceId) = 0;
+
+    // Whether the device is open (the connection test's first half).
+    bool isOpen() const { return device != nullptr; }
+
+    // Whether the reader thread is meant to keep going.
+    bool isReading() const { return running.load(std::memory_order_acquire) != 0; }
+
+    // True when called on this transport's own reader thread (from a listener callback).
+    bool onReaderThread() const { return readerThread.isCurrentThread(); }
+
+  protected:
+    // Opens the OS device for `path`; the base open() stores what it returns.
+    virtual std::unique_ptr<platform::Device> openDevice(const char* path) = 0;
+
+    // Clears `running` so the reader loop ends after its current read.
+    void requestStop() { running.store(0, std::memory_order_release); }
+
+    InterfaceListener* listener;
+    std::unique_ptr<platform::Device> device;
+    // Written by the stopping thread, read by the reader at the top of each loop.
+    std::atomic<uint32_t> running{0};
+    platform::ReaderThread readerThread;
+
+  private:
+    void readerLoop();
+    void decodeSample(PenData& out, const uint8_t* sample);
+};
+
+}  // namespace zel
