@@ -9,12 +9,27 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 jobs=$(nproc)
+passed=0
+failed=0
 run_build() {
   local name=$1; shift
   echo "=== $name build"
   cmake -S . -B "build/$name" -G Ninja "$@" >/dev/null
   cmake --build "build/$name" -j "$jobs"
-  ctest --test-dir "build/$name" --output-on-failure -j "$jobs" --timeout 600
+  local log="build/$name/ctest-summary.log" status=0
+  ctest --test-dir "build/$name" --output-on-failure -j "$jobs" --timeout 600 | tee "$log" ||
+    status=$?
+  # "N% tests passed, F tests failed out of T"
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [[ -n "$line" ]]; then
+    local f t
+    f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    t=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+    passed=$((passed + t - f))
+    failed=$((failed + f))
+  fi
+  return $status
 }
 
 builds=("${@:-release asan tsan}")
@@ -29,4 +44,5 @@ for build in ${builds[*]}; do
     *) echo "unknown build '$build' (release, asan, tsan)" >&2; exit 2 ;;
   esac
 done
-echo "All test builds passed: ${builds[*]}"
+echo "Builds tested: ${builds[*]}"
+echo "tests: $passed passed, $failed failed"
