@@ -10,13 +10,14 @@ ReaderThread::~ReaderThread() {
 }
 
 bool ReaderThread::start(std::function<void()> body) {
+    std::lock_guard<std::mutex> lock(control_);
     if (thread_.joinable()) return false;
     auto completion = std::make_shared<Completion>();
     try {
         // The thread owns a share of `completion`, so a detached thread outlives the runner safely.
         thread_ = std::thread([completion, body = std::move(body)] {
             body();
-            std::lock_guard<std::mutex> lock(completion->mutex);
+            std::lock_guard<std::mutex> done(completion->mutex);
             completion->finished = true;
             completion->done.notify_all();
         });
@@ -28,26 +29,41 @@ bool ReaderThread::start(std::function<void()> body) {
 }
 
 bool ReaderThread::stop(uint32_t timeoutMs) {
-    if (!thread_.joinable()) return true;
-    if (isCurrentThread()) {
+    std::thread thread;
+    std::shared_ptr<Completion> completion;
+    {
+        std::lock_guard<std::mutex> lock(control_);
+        if (!thread_.joinable()) return true;
+        thread = std::move(thread_);
+        completion = std::move(completion_);
+    }
+    if (thread.get_id() == std::this_thread::get_id()) {
         // Stopping from inside the body (a callback that disconnects): the body ends once it
-        // returns to its loop, which we cannot wait for here.
-        thread_.detach();
-        completion_.reset();
+        // returns to its loop, which cannot be waited for here.
+        thread.detach();
         return false;
     }
     bool finished;
     {
-        std::unique_lock<std::mutex> lock(completion_->mutex);
-        finished = completion_->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                              [this] { return completion_->finished; });
+        std::unique_lock<std::mutex> lock(completion->mutex);
+        finished = completion->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                             [&] { return completion->finished; });
     }
     if (finished)
-        thread_.join();
+        thread.join();
     else
-        thread_.detach();
-    completion_.reset();
+        thread.detach();
     return finished;
+}
+
+bool ReaderThread::started() const {
+    std::lock_guard<std::mutex> lock(control_);
+    return thread_.joinable();
+}
+
+bool ReaderThread::isCurrentThread() const {
+    std::lock_guard<std::mutex> lock(control_);
+    return thread_.get_id() == std::this_thread::get_id();
 }
 
 }  // namespace zel::platform

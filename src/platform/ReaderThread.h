@@ -27,10 +27,10 @@ class ReaderThread {
     // joined); false when it was left running detached. Without a thread it returns true at once.
     bool stop(uint32_t timeoutMs);
 
-    bool started() const { return thread_.joinable(); }
+    bool started() const;
 
     // True when called on the thread this runner started.
-    bool isCurrentThread() const { return thread_.get_id() == std::this_thread::get_id(); }
+    bool isCurrentThread() const;
 
   private:
     struct Completion {
@@ -38,6 +38,8 @@ class ReaderThread {
         std::condition_variable done;
         bool finished = false;
     };
+    // Guards the two members below: the body itself may call stop() or isCurrentThread().
+    mutable std::mutex control_;
     std::shared_ptr<Completion> completion_;
     std::thread thread_;
 };
