@@ -1,0 +1,195 @@
+// The virtual pad's firmware: one model of a signature pad that answers the command set with
+// the pad's own behaviour and result codes, keeps its settings and screen, plays scripted pen
+// strokes on its own clock and follows fault scripts.
+//
+// The model knows nothing of how it is reached. A backend (the serial server on a pty, an
+// in-process HID device, a FUSE hidraw node) turns what arrives on its link into set(), get()
+// and bulkWrite() calls, and pulls pen reports with readInput(). Faults that only make sense on
+// a link (a corrupted CRC, a lost answer, noise) come back in the Answer for the backend to
+// carry out; the rest (refusal, unplug, busy) the model applies itself.
+//
+// Thread-safe: every public member may be called from any thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/Framebuffer.h"
+#include "sim/PadModel.h"
+
+namespace zel::sim {
+
+// What a fault script can do to one exchange.
+enum class FaultKind {
+    none,
+    refuse,       // answer `code` and do nothing
+    unplug,       // the pad disappears: this and every later exchange fails
+    corruptCrc,   // carry out the request, then damage the answer's CRC on the line
+    padCrcError,  // claim the request arrived damaged: answer code 3, do nothing
+    drop,         // the request is lost on the way in: no effect, no answer
+    delay,        // carry out the request, answer `delayMs` late
+    noise,        // carry out the request, send `noise` on the line before the answer
+};
+
+struct Fault {
+    FaultKind kind = FaultKind::none;
+    int reportId = -1;     // the report it applies to; -1 any
+    bool onSet = true;     // applies to SET requests
+    bool onGet = true;     // applies to GET requests
+    uint32_t skip = 0;     // matching exchanges to let through first ("mid-operation")
+    uint32_t times = 1;    // matching exchanges it then applies to; forever = UINT32_MAX
+    uint8_t code = 0;      // refuse: the code answered
+    uint32_t delayMs = 0;  // delay
+    std::vector<uint8_t> noise;
+};
+
+// The pad's reply to one request.
+struct Answer {
+    bool unplugged = false;                 // nothing answers any more
+    uint8_t code = 0;                       // 0 success, else a pad result code
+    std::vector<uint8_t> report;            // GET: the report, ID first (empty when code != 0)
+    FaultKind linkFault = FaultKind::none;  // corruptCrc, padCrcError, drop, delay or noise
+    uint32_t delayMs = 0;
+    std::vector<uint8_t> noise;
+};
+
+// One scripted pen sample. `delayMs` is the pad-clock time since the previous sample of the
+// queue (or since the stroke was queued, for the first).
+struct PenPoint {
+    uint32_t delayMs = 0;
+    uint16_t x = 0;
+    uint16_t y = 0;
+    uint16_t pressure = 0;  // 12 bits
+    uint8_t switches = 0;   // 3 bits
+    bool ready = true;
+};
+
+enum class InputStatus { report, timedOut, woken, unplugged };
+
+// A snapshot of what the pad keeps.
+struct PadSettings {
+    uint32_t uid = 0;
+    uint8_t inking = 0;
+    bool timeCount = false;
+    uint8_t penWidth = 1;
+    uint16_t penColour = Framebuffer::black;
+    uint16_t clearColour = Framebuffer::white;
+    uint16_t backlight = 3;
+    uint16_t area[4] = {0, 0, 0, 0};  // left, top, right, bottom
+    uint8_t lastResult = 0;
+};
+
+class VirtualPad {
+  public:
+    // Pad-clock milliseconds since power-on.
+    using Clock = std::function<uint64_t()>;
+    // Builds an encrypted pen report (ID 0x10, 17 bytes) from two 6-byte samples. When one is
+    // installed the pad sends its samples in pairs this way instead of as reports 0x01/0x30.
+    using EncryptedPenBuilder =
+        std::function<std::vector<uint8_t>(const uint8_t* first, const uint8_t* second)>;
+
+    // `productId` must name a known model (findPadModel); an unknown one plays 0xA2.
+    explicit VirtualPad(uint16_t productId, uint32_t uid = 0x5A000001);
+    VirtualPad(const VirtualPad&) = delete;
+    VirtualPad& operator=(const VirtualPad&) = delete;
+
+    const PadModel& model() const { return model_; }
+
+    // ---- the command set -------------------------------------------------------------
+    // A SET feature report (data[0] = report ID, `length` counts it).
+    Answer set(const uint8_t* data, size_t length);
+    // A GET feature report.
+    Answer get(uint8_t reportId);
+    // Image data on the colour pad's bulk pipe, after a start-image report with the bulk flag.
+    // False when the pad is gone or no bulk image is being received.
+    bool bulkWrite(const uint8_t* data, size_t length);
+
+    // ---- pen input -------------------------------------------------------------------
+    // Queues a stroke behind what is already queued.
+    void playStroke(const std::vector<PenPoint>& points);
+    // Waits up to `timeoutMs` (real time) for the next pen report to fall due on the pad's
+    // clock. `wake`, when given, is a flag of the caller's: setting it and calling
+    // wakeInputReaders() ends this wait with `woken` (the flag is cleared).
+    InputStatus readInput(std::vector<uint8_t>& report, uint32_t timeoutMs,
+                          std::atomic<bool>* wake = nullptr);
+    // Takes a report that is due now, without waiting.
+    bool pollInput(std::vector<uint8_t>& report);
+    void wakeInputReaders();
+    size_t queuedSamples() const;
+    void setEncryptedPenBuilder(EncryptedPenBuilder builder);
+
+    // ---- faults and conditions -------------------------------------------------------
+    void addFault(Fault fault);
+    void clearFaults();
+    void unplug();
+    void replug();
+    bool plugged() const;
+    // Keeps the status busy (clears and images refused) until called with false.
+    void setStayBusy(bool busy);
+    // How long the pad stays busy after a clear and after an image.
+    void setBusyTimes(uint32_t afterClearMs, uint32_t afterImageMs);
+    void setClock(Clock clock);
+
+    // ---- inspection ------------------------------------------------------------------
+    PadSettings settings() const;
+    Framebuffer screen() const;
+    bool writeScreenPng(const std::string& path) const;
+    // Every SET report received (newest last; the oldest are dropped beyond 4096).
+    std::vector<std::vector<uint8_t>> receivedSets() const;
+    uint32_t getCount(uint8_t reportId) const;
+
+  private:
+    struct Sample {
+        uint64_t dueMs;
+        PenPoint point;
+    };
+
+    const PadModel& model_;
+    Clock clock_;
+    mutable std::mutex mutex_;
+    std::condition_variable inputChanged_;
+
+    bool plugged_ = true;
+    bool stayBusy_ = false;
+    uint64_t busyUntilMs_ = 0;
+    uint32_t clearBusyMs_ = 50;
+    uint32_t imageBusyMs_ = 80;
+    PadSettings settings_;
+    Framebuffer screen_;
+
+    // Image being received between the start and end reports.
+    bool imageOpen_ = false;
+    bool imageBulk_ = false;
+    uint8_t imageEncoding_ = 0;
+    std::vector<uint8_t> imagePayload_;
+
+    std::deque<Sample> samples_;
+    bool lastInked_ = false;
+    int64_t lastInkX_ = 0;
+    int64_t lastInkY_ = 0;
+    EncryptedPenBuilder encryptedBuilder_;
+
+    std::vector<Fault> faults_;
+    std::deque<std::vector<uint8_t>> setLog_;
+    uint32_t getCounts_[256] = {};
+
+    uint64_t now() const { return clock_(); }
+    bool busyLocked() const;
+    Fault takeFaultLocked(uint8_t reportId, bool isSet);
+    uint8_t executeSetLocked(const uint8_t* data, size_t length);
+    uint8_t executeGetLocked(uint8_t reportId, std::vector<uint8_t>& report);
+    uint8_t imageDataLocked(const uint8_t* data, size_t length);
+    uint8_t finishImageLocked();
+    size_t imagePayloadLimitLocked() const;
+    bool dueReportLocked(std::vector<uint8_t>& report);
+    uint64_t nextDueLocked() const;
+    void inkLocked(const PenPoint& point);
+};
+
+}  // namespace zel::sim
