@@ -9,9 +9,19 @@
 
 namespace zel::platform {
 
+// HID access and the bulk pipe: the selected backend (the operating system's, unless the
+// virtual pad was selected).
 HidSystem& hidSystem();
 BulkPipeSystem& bulkPipeSystem();
 SerialSystem& serialSystem();
 PictureLoader& pictureLoader();
+
+// The operating system's own HID access and bulk pipe, whatever backend is selected.
+HidSystem& nativeHidSystem();
+BulkPipeSystem& nativeBulkPipeSystem();
+
+// Routes HID discovery, HID I/O and the bulk pipe to another backend; nulls restore the
+// operating system's. The backend must outlive every transport opened through it.
+void selectHidBackend(HidSystem* hid, BulkPipeSystem* bulk);
 
 }  // namespace zel::platform

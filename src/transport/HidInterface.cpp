@@ -1,0 +1,102 @@
+#include "transport/HidInterface.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "platform/Clock.h"
+#include "platform/Platform.h"
+
+namespace zel {
+namespace {
+
+// The library-wide bulk pipe: opened by openBulk, released by any HidInterface's destructor.
+std::mutex bulkMutex;
+std::unique_ptr<platform::BulkPipe> bulkPipe;
+
+}  // namespace
+
+HidInterface::HidInterface(InterfaceListener* listener) : Interface(listener) {}
+
+HidInterface::~HidInterface() {
+    HidInterface::stopReader();
+    Interface::close();
+    std::lock_guard<std::mutex> lock(bulkMutex);
+    bulkPipe.reset();
+}
+
+std::unique_ptr<platform::Device> HidInterface::openDevice(const char* path) {
+    return platform::hidSystem().open(path);
+}
+
+bool HidInterface::open(const char* path) {
+    if (!Interface::open(path)) return false;
+    if (hid()->check()) return true;
+    close();
+    return false;
+}
+
+uint32_t HidInterface::readInput(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+    platform::HidDevice* device = hid();
+    if (device == nullptr) {
+        platform::sleepMs(idleBackoffMs);
+        return 0;
+    }
+    uint8_t report[inputReportSize];
+    const platform::ReadResult result = device->readInput(report, sizeof report, timeoutMs);
+    switch (result.status) {
+        case platform::ReadStatus::Data: {
+            const uint32_t length = std::min({result.length, inputReportSize, capacity});
+            std::memcpy(buffer, report, length);
+            return length;
+        }
+        case platform::ReadStatus::TimedOut:
+        case platform::ReadStatus::Woken:
+            return 0;
+        case platform::ReadStatus::WaitFailed:
+            requestStop();
+            return 0;
+        case platform::ReadStatus::Failed:
+            break;
+    }
+    // The pad is gone or refused the read: poll again later instead of spinning.
+    platform::sleepMs(idleBackoffMs);
+    return 0;
+}
+
+void HidInterface::stopReader() {
+    requestStop();
+    if (platform::HidDevice* device = hid()) device->wake();
+    Interface::stopReader();
+}
+
+bool HidInterface::getFeature(uint8_t* buffer, uint32_t length, uint32_t*) {
+    platform::HidDevice* device = hid();
+    return device != nullptr && buffer != nullptr && length != 0 &&
+           device->getFeature(buffer, length);
+}
+
+bool HidInterface::setFeature(uint8_t* buffer, uint32_t length, uint32_t*) {
+    platform::HidDevice* device = hid();
+    return device != nullptr && buffer != nullptr && length != 0 &&
+           device->setFeature(buffer, length);
+}
+
+bool HidInterface::openBulk(const char* deviceInstanceId) {
+    if (deviceInstanceId == nullptr) return false;
+    std::unique_ptr<platform::BulkPipe> pipe = platform::bulkPipeSystem().open(deviceInstanceId);
+    if (!pipe) return false;
+    std::lock_guard<std::mutex> lock(bulkMutex);
+    bulkPipe = std::move(pipe);
+    return true;
+}
+
+bool HidInterface::writeBulk(uint8_t* data, uint32_t length, uint32_t*) {
+    std::lock_guard<std::mutex> lock(bulkMutex);
+    if (!bulkPipe) return false;
+    if (bulkPipe->write(data, length)) return true;
+    bulkPipe->reset();
+    return false;
+}
+
+}  // namespace zel
