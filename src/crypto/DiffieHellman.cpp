@@ -262,6 +262,8 @@ bool DiffieHellman::computeKey(const uint8_t peerPublicKey[16], uint8_t sharedKe
     if (!ctx || !peer || !pMinusOne || !secret || !BN_sub_word(pMinusOne.get(), 1)) return false;
 
     // 0, 1 and p - 1 would force the secret to a known value; p and above are no residues.
+    // Only the range is checked: membership of the prime-order subgroup would need q to be
+    // known prime, and a group set from outside may use a generator of the whole group.
     if (BN_cmp(peer.get(), BN_value_one()) <= 0 || BN_cmp(peer.get(), pMinusOne.get()) >= 0) {
         ERR_raise(ERR_LIB_DH, DH_R_INVALID_PUBKEY);
         return false;

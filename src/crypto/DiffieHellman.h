@@ -4,7 +4,13 @@
 // Error reporting: every operation takes an optional error code pointer and an optional text
 // buffer of at least 256 bytes. Only when both are given does the operation finally store the
 // crypto library's next queued error code (0 when there is none) and its text (at most 256
-// bytes with the terminator).
+// bytes with the terminator). The queue is the calling thread's and is emptied when an
+// operation starts, so what is reported belongs to that call; on success the code is 0 and the
+// text is the crypto library's text for 0. Errors are the crypto library's Diffie-Hellman
+// reasons (invalid public key, no private value, modulus too small, bad generator, ...).
+//
+// One object is for one thread at a time; objects on different threads are independent,
+// except that computeKey replaces the library-wide AES schedules (see AES.h).
 #pragma once
 
 #include <cstdint>
@@ -27,18 +33,26 @@ class DiffieHellman {
     DiffieHellman& operator=(const DiffieHellman&) = delete;
 
     // Sets p (16 bytes) and g (2 bytes), both big-endian, and records them as the library's
-    // current group.
+    // current group. Takes any values (they are judged when a key is made) and drops the key
+    // pair of the previous group.
     bool setParameters(const uint8_t prime[16], const uint8_t generator[2]);
 
-    // Generates a new group: a 128-bit safe prime with generator 5 (written 00 05).
+    // Generates a new group: a 128-bit safe prime with generator 5 (written 00 05), which also
+    // becomes the library's current group. A problem found by checking it is written into
+    // `errorMessage` without failing the call (and is replaced by the error text when
+    // `errorCode` is given too).
     bool generateParameters(uint8_t primeOut[16], uint8_t generatorOut[2], uint32_t* errorCode,
                             char* errorMessage);
 
-    // Makes a new key pair; the public key is exactly 16 bytes, big-endian.
+    // Makes a new key pair; the public key is exactly 16 bytes, big-endian. Refuses a modulus
+    // that is not a full 128-bit odd number and a generator outside (1, p - 1); a prime is not
+    // required. On failure the previous key pair, if any, is kept.
     bool generateKey(uint8_t publicKeyOut[16], uint32_t* errorCode, char* errorMessage);
 
     // Computes the shared secret from the peer's public key into `sharedKeyOut` (16 bytes,
     // a shorter secret padded on the left with zeros) and sets the AES schedules from it.
+    // Refuses a peer key outside (1, p - 1) and a secret of 0, 1 or p - 1; on failure the
+    // output and the schedules are left as they were.
     bool computeKey(const uint8_t peerPublicKey[16], uint8_t sharedKeyOut[16], uint32_t* errorCode,
                     char* errorMessage);
 
