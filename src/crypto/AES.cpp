@@ -11,10 +11,18 @@
 namespace zel::Encryption {
 namespace {
 
-// Library-wide schedules, zero until the first key agreement.
+// Library-wide schedules. Until the first key agreement they hold the schedules of the
+// all-zero key: a zero-filled AES_KEY has no rounds and the block functions must not see one.
 AES_KEY decryptSchedule;
 AES_KEY encryptSchedule;
 std::atomic<bool> keySet{false};
+
+const bool zeroKeyScheduled = [] {
+    const uint8_t zeroKey[16] = {};
+    AES_set_decrypt_key(zeroKey, 128, &decryptSchedule);
+    AES_set_encrypt_key(zeroKey, 128, &encryptSchedule);
+    return true;
+}();
 
 }  // namespace
 

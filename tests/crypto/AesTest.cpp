@@ -31,6 +31,20 @@ const KnownAnswer fips197[] = {
       0x5a}},
 };
 
+// Runs before any key is set when run on its own (each test is its own process under ctest).
+TEST(AesTest, BlocksBeforeAnyKeyUseTheZeroKey) {
+    if (AES::hasKey()) GTEST_SKIP() << "a key was set earlier in this process";
+    // AES-128 of the zero block under the zero key.
+    const Block expected = {0x66, 0xe9, 0x4b, 0xd4, 0xef, 0x8a, 0x2c, 0x3b,
+                            0x88, 0x4c, 0xfa, 0x59, 0xca, 0x34, 0x2b, 0x2e};
+    Block block{};
+    EXPECT_TRUE(AES().encrypt(block.data(), block.data()));
+    EXPECT_EQ(block, expected);
+    EXPECT_TRUE(AES().decrypt(block.data(), block.data()));
+    EXPECT_EQ(block, Block{});
+    EXPECT_FALSE(AES::hasKey());
+}
+
 TEST(AesTest, Fips197KnownAnswers) {
     for (const KnownAnswer& vector : fips197) {
         AES::setKey(vector.key.data());
