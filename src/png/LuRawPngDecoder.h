@@ -29,7 +29,8 @@
 
 namespace zel {
 
-class LuRawPngDecoder : public LuGenericPngDecoder {
+// Final: it is destroyed through its own type (the destructors are not virtual).
+class LuRawPngDecoder final : public LuGenericPngDecoder {
   public:
     static constexpr uint32_t kMaxDimension = 1u << 20;
     static constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 28;
