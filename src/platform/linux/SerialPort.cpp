@@ -138,6 +138,8 @@ class LinuxSerialSystem final : public SerialSystem {
         if (::tcsetattr(tty.get(), TCSANOW, &settings) != 0) return nullptr;
         // One program at a time on a serial line; failure (not a real tty) is harmless.
         ::ioctl(tty.get(), TIOCEXCL);
+        // Whatever the line held before we opened it belongs to no exchange of ours.
+        ::tcflush(tty.get(), TCIFLUSH);
         UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
         if (!wake.valid()) return nullptr;
         return std::make_unique<LinuxSerialPort>(std::move(tty), std::move(wake));
