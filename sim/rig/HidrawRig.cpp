@@ -9,6 +9,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -64,6 +65,8 @@ struct HidrawRig::State {
     fs::path root;  // the rig's scratch directory
     fuse_session* session = nullptr;
     std::thread loop;
+    std::atomic<bool> loopDone{false};
+    unsigned connection = 0;  // the FUSE connection's number (minor of the mount's device)
     std::atomic<bool> running{false};
     bool devMounted = false;
     std::string sysMountPoint;  // where the rig's class tree is mounted, once it is
@@ -255,9 +258,9 @@ void rigIoctl(fuse_req_t req, fuse_ino_t ino, unsigned int cmd, void*, fuse_file
         return;
     }
     const unsigned length = _IOC_SIZE(cmd);
-    const bool isFeature = _IOC_TYPE(cmd) == 'H' &&
-                           _IOC_DIR(cmd) == (_IOC_READ | _IOC_WRITE) && length > 0 &&
-                           inSize >= length && (_IOC_NR(cmd) == 0x06 || _IOC_NR(cmd) == 0x07);
+    const bool isFeature = _IOC_TYPE(cmd) == 'H' && _IOC_DIR(cmd) == (_IOC_READ | _IOC_WRITE) &&
+                           length > 0 && inSize >= length &&
+                           (_IOC_NR(cmd) == 0x06 || _IOC_NR(cmd) == 0x07);
     if (!isFeature || !pad) {
         fuse_reply_err(req, !isFeature ? ENOTTY : EPIPE);
         return;
@@ -285,7 +288,8 @@ void rigIoctl(fuse_req_t req, fuse_ino_t ino, unsigned int cmd, void*, fuse_file
     std::vector<uint8_t> reply(length, 0);
     std::copy_n(answer.report.begin(), std::min<size_t>(length, answer.report.size()),
                 reply.begin());
-    fuse_reply_ioctl(req, static_cast<int>(length), reply.data(), std::min<size_t>(length, outSize));
+    fuse_reply_ioctl(req, static_cast<int>(length), reply.data(),
+                     std::min<size_t>(length, outSize));
 }
 
 bool mountOrSay(const char* source, const char* target, const char* type, unsigned long flags,
@@ -318,8 +322,7 @@ bool replaceDev(const fs::path& hostDev, std::string& error) {
             fs::create_directory(target, ignored);
         else
             writeText(target, "");
-        if (!mountOrSay(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr,
-                        error))
+        if (!mountOrSay(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr, error))
             return false;
     }
     return true;
@@ -341,11 +344,22 @@ bool mountClassTree(const fs::path& rigClass, std::string& mountPoint, std::stri
     return mountOrSay(rigClass.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr, error);
 }
 
+// Aborts a FUSE connection through the fusectl file system (mounted here if needed).
+void abortConnection(unsigned connection) {
+    const fs::path connections = "/sys/fs/fuse/connections";
+    std::error_code ignored;
+    if (fs::is_empty(connections, ignored))
+        ::mount("fusectl", connections.c_str(), "fusectl", 0, nullptr);
+    writeText(connections / std::to_string(connection) / "abort", "1");
+}
+
 }  // namespace
 
 HidrawRig::HidrawRig() : state_(std::make_unique<State>()) {}
 
-HidrawRig::~HidrawRig() { stop(); }
+HidrawRig::~HidrawRig() {
+    stop();
+}
 
 std::string HidrawRig::unavailableReason() {
     if (geteuid() != 0) return "needs root (mount namespaces, FUSE, bind mounts)";
@@ -382,7 +396,8 @@ bool HidrawRig::start(const std::vector<RigNode>& nodes, std::string& error) {
         state.nodes.push_back(std::make_unique<Node>());
         state.nodes.back()->identity = nodes[i];
         const uint16_t vendor = nodes[i].pad ? ZEL_PAD_VENDOR_ID : nodes[i].vendorId;
-        const uint16_t product = nodes[i].pad ? nodes[i].pad->model().productId : nodes[i].productId;
+        const uint16_t product =
+            nodes[i].pad ? nodes[i].pad->model().productId : nodes[i].productId;
         char hidName[32];
         std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04zX", vendor, product, i + 1);
         char hidId[64];
@@ -394,8 +409,8 @@ bool HidrawRig::start(const std::vector<RigNode>& nodes, std::string& error) {
         fs::create_directories(classDevice);
         writeText(usbDevice / "busnum", "1\n");
         writeText(usbDevice / "devnum", std::to_string(i + 2) + "\n");
-        writeText(hidDevice / "uevent", std::string("DRIVER=hid-generic\n") + hidId +
-                                            "HID_NAME=virtual pad\n");
+        writeText(hidDevice / "uevent",
+                  std::string("DRIVER=hid-generic\n") + hidId + "HID_NAME=virtual pad\n");
         fs::create_directory_symlink("../..", classDevice / "device");
         fs::create_directory_symlink(classDevice, sysDir / "class" / "hidraw" / hidrawName(i));
     }
@@ -410,14 +425,22 @@ bool HidrawRig::start(const std::vector<RigNode>& nodes, std::string& error) {
     const char* argv[] = {"zeltablet-rig", "-o", "fsname=zeltablet-rig,default_permissions"};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
     state.session = fuse_session_new(&args, &operations, sizeof operations, &state);
+    fuse_opt_free_args(&args);  // option parsing may have copied them
     if (state.session == nullptr || fuse_session_mount(state.session, fuseDir.c_str()) != 0) {
         error = "the FUSE session could not be mounted";
         return false;
     }
     state.running = true;
-    state.loop = std::thread([&state] { fuse_session_loop(state.session); });
+    state.loop = std::thread([&state] {
+        fuse_session_loop(state.session);
+        state.loopDone = true;
+    });
+    // Asks the file system itself, so only once its loop is answering.
+    struct stat mounted;
+    if (::stat(fuseDir.c_str(), &mounted) == 0) state.connection = minor(mounted.st_dev);
     for (auto& node : state.nodes)
-        if (node->identity.pad) node->pump = std::thread([&state, n = node.get()] { state.pump(*n); });
+        if (node->identity.pad)
+            node->pump = std::thread([&state, n = node.get()] { state.pump(*n); });
 
     if (!replaceDev(state.root / "hostdev", error)) return false;
     state.devMounted = true;
@@ -446,15 +469,23 @@ void HidrawRig::stop() {
         if (node->identity.pad) node->identity.pad->wakeInputReaders();
         if (node->pump.joinable()) node->pump.join();
         std::lock_guard<std::mutex> lock(node->mutex);
-        for (fuse_req_t req : node->parkedReads) fuse_reply_err(req, EIO);
+        for (fuse_req_t req : node->parkedReads)
+            fuse_reply_err(req, EIO);
         node->parkedReads.clear();
         if (node->pollHandle != nullptr) fuse_pollhandle_destroy(node->pollHandle);
         node->pollHandle = nullptr;
     }
     if (state.session != nullptr) {
+        // Unmounting ends the kernel's side of the connection, so the loop's read returns and
+        // the loop ends; only then is the session's descriptor closed.
         fuse_session_exit(state.session);
-        fuse_session_unmount(state.session);
+        ::umount2((state.root / "fuse").c_str(), MNT_DETACH);
+        // A file somebody still holds open keeps the connection; abort it then.
+        for (int i = 0; i < 300 && !state.loopDone; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!state.loopDone) abortConnection(state.connection);
         if (state.loop.joinable()) state.loop.join();
+        fuse_session_unmount(state.session);
         fuse_session_destroy(state.session);
         state.session = nullptr;
     }
@@ -472,6 +503,8 @@ void HidrawRig::stop() {
     }
 }
 
-std::string HidrawRig::devicePath(size_t node) const { return "/dev/" + hidrawName(node); }
+std::string HidrawRig::devicePath(size_t node) const {
+    return "/dev/" + hidrawName(node);
+}
 
 }  // namespace zel::sim

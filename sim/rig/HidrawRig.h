@@ -27,7 +27,7 @@ struct RigNode {
 };
 
 class HidrawRig {
-public:
+  public:
     HidrawRig();
     ~HidrawRig();
     HidrawRig(const HidrawRig&) = delete;
@@ -42,8 +42,9 @@ public:
 
     std::string devicePath(size_t node) const;
 
-private:
-    struct State;
+    struct State;  // the file server's state, opaque outside the rig
+
+  private:
     std::unique_ptr<State> state_;
 };
 
