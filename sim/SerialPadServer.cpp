@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -19,6 +20,10 @@ double secondsNow() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// How far behind the ideal line schedule the pad may fall (a late wake-up) and still send
+// as if it had been on time; beyond it the line is taken to have idled.
+constexpr double lateTolerance = 0.002;
 
 void sleepUntil(double when) {
     const double left = when - secondsNow();
@@ -82,13 +87,6 @@ void SerialPadServer::hangUp() {
 
 // ---- the line ------------------------------------------------------------------------------
 
-// Waits until `bytes` more bytes have had their line time, counted from when the line was
-// last free.
-void SerialPadServer::waitForLine(double& lineClock, size_t bytes) {
-    lineClock = std::max(lineClock, secondsNow()) + static_cast<double>(bytes) * byteTimeSeconds;
-    sleepUntil(lineClock);
-}
-
 bool SerialPadServer::writeAll(const uint8_t* data, size_t length) {
     size_t done = 0;
     while (done < length && !stopping_) {
@@ -106,8 +104,8 @@ bool SerialPadServer::writeAll(const uint8_t* data, size_t length) {
     return done == length;
 }
 
-void SerialPadServer::sendFrame(const std::vector<uint8_t>& packet, bool corruptCrc,
-                                const std::vector<uint8_t>& noise) {
+void SerialPadServer::sendFrame(const std::vector<uint8_t>& packet, double notBefore,
+                                bool corruptCrc, const std::vector<uint8_t>& noise) {
     const bool withCrc = answerCrc_ || corruptCrc;
     std::vector<uint8_t> bytes = noise;
     std::vector<uint8_t> frame = padEncodeFrame(packet.data(), packet.size(), withCrc);
@@ -126,7 +124,11 @@ void SerialPadServer::sendFrame(const std::vector<uint8_t>& packet, bool corrupt
     }
     bytes.insert(bytes.end(), frame.begin(), frame.end());
     // Paced: the frame reaches the host when its last byte would have crossed the line.
-    if (paced_) waitForLine(txLineClock_, bytes.size());
+    if (paced_) {
+        txLineClock_ = std::max({txLineClock_, notBefore, secondsNow() - lateTolerance}) +
+                       static_cast<double>(bytes.size()) * byteTimeSeconds;
+        sleepUntil(txLineClock_);
+    }
     writeAll(bytes.data(), bytes.size());
 }
 
@@ -154,7 +156,10 @@ void SerialPadServer::receiveLoop() {
             if (paced_) rxLineClock_ = std::max(rxLineClock_, arrived) + byteTimeSeconds;
             PadFrame frame;
             if (!reader_.push(chunk[i], frame)) continue;
-            if (paced_) sleepUntil(rxLineClock_);
+            // The answer may leave once the request's last byte is in. It is worked out now
+            // and its write waits for its own line time counted from that moment, so that
+            // only one sleep (and one oversleep) falls on each exchange.
+            answerReadyAt_ = paced_ ? rxLineClock_ : 0;
             handle(frame);
         }
     }
@@ -165,7 +170,7 @@ void SerialPadServer::handle(const PadFrame& frame) {
     if (!pad_.plugged()) return;  // an unplugged pad hears nothing
     if (!frame.crcOk) {
         ++badFramesReceived_;
-        sendFrame({serial::setResponse, code::crcError});
+        sendFrame({serial::setResponse, code::crcError}, answerReadyAt_);
         return;
     }
     const std::vector<uint8_t>& packet = frame.packet;
@@ -173,7 +178,7 @@ void SerialPadServer::handle(const PadFrame& frame) {
     if (packet[0] == serial::getReport) {
         ++getRequests_;
         if (packet.size() < 2) {
-            sendFrame({serial::setResponse, code::wrongReportId});
+            sendFrame({serial::setResponse, code::wrongReportId}, answerReadyAt_);
             return;
         }
         answer(pad_.get(packet[1]), packet);
@@ -185,16 +190,19 @@ void SerialPadServer::handle(const PadFrame& frame) {
 
 void SerialPadServer::answer(const Answer& reply, const std::vector<uint8_t>& packet) {
     if (reply.unplugged || reply.linkFault == FaultKind::drop) return;
-    if (reply.linkFault == FaultKind::delay)
+    double readyAt = answerReadyAt_;
+    if (reply.linkFault == FaultKind::delay) {
         std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
+        readyAt = secondsNow();
+    }
     const bool corrupt = reply.linkFault == FaultKind::corruptCrc;
     const std::vector<uint8_t> noise =
         reply.linkFault == FaultKind::noise ? reply.noise : std::vector<uint8_t>{};
     const bool isGet = packet[0] == serial::getReport;
     if (isGet && reply.code == code::ok && !reply.report.empty())
-        sendFrame(reply.report, corrupt, noise);
+        sendFrame(reply.report, readyAt, corrupt, noise);
     else
-        sendFrame({serial::setResponse, reply.code}, corrupt, noise);
+        sendFrame({serial::setResponse, reply.code}, readyAt, corrupt, noise);
 }
 
 // ---- pen data ------------------------------------------------------------------------------
@@ -204,7 +212,7 @@ void SerialPadServer::penLoop() {
     while (!stopping_) {
         switch (pad_.readInput(report, 1000, &penWake_)) {
             case InputStatus::report:
-                sendFrame(report);
+                sendFrame(report, 0);
                 ++penFramesSent_;
                 break;
             case InputStatus::unplugged: {

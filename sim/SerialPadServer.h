@@ -62,10 +62,10 @@ class SerialPadServer {
     void penLoop();
     void handle(const PadFrame& frame);
     void answer(const Answer& reply, const std::vector<uint8_t>& packet);
-    void sendFrame(const std::vector<uint8_t>& packet, bool corruptCrc = false,
+    // `notBefore`: when paced, the earliest moment (seconds) the frame may start on the line.
+    void sendFrame(const std::vector<uint8_t>& packet, double notBefore, bool corruptCrc = false,
                    const std::vector<uint8_t>& noise = {});
     bool writeAll(const uint8_t* data, size_t length);
-    void waitForLine(double& lineClock, size_t bytes);
 
     VirtualPad& pad_;
     platform::UniqueFd master_;
@@ -84,7 +84,8 @@ class SerialPadServer {
     std::mutex writeLock_;  // one frame at a time on the line; guards the members below
     double txLineClock_ = 0;
     std::minstd_rand noise_{12345};
-    double rxLineClock_ = 0;  // the receiver's own
+    double rxLineClock_ = 0;    // the receiver's own
+    double answerReadyAt_ = 0;  // the receiver's own
 
     PadFrameReader reader_{8190};
     std::atomic<uint32_t> framesReceived_{0};
