@@ -80,12 +80,17 @@ class LinuxSerialPort final : public SerialPort {
             }
             return false;
         }
-        if (count == 2 && (fds[1].revents & POLLIN)) return true;
         if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            // A hung-up tty also reports POLLIN, for ever, although read() finds nothing (or
+            // fails): only bytes still queued from before the hang-up count as input.
+            int queued = 0;
+            if ((fds[1].revents & POLLIN) && ::ioctl(tty_.get(), FIONREAD, &queued) == 0 &&
+                queued > 0)
+                return true;
             hungUp_ = true;
             return waitReadable(static_cast<uint32_t>(remainingMs(deadline)));
         }
-        return false;
+        return count == 2 && (fds[1].revents & POLLIN);
     }
 
     uint32_t read(uint8_t* buffer, uint32_t space) override {
