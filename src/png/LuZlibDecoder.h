@@ -75,15 +75,19 @@ class LuZlibDecoder {
     // read in bit 0), it tells the leaf those bits lead to and how many of them it takes, or
     // that they lead to a missing branch, or the node to go on walking from.
     struct FastTable {
-        enum Kind : uint8_t { kLeaf, kMissing, kDeeper };
+        // kLiteral is a leaf whose symbol is below 256, kLeaf any other leaf.
+        enum Kind : uint8_t { kLiteral, kLeaf, kMissing, kDeeper };
         struct Entry {
             uint16_t symbol;
             uint8_t bits;
             uint8_t kind;
         };
-        static constexpr uint32_t kBits = 10;
-        Entry entries[1u << kBits];
-        LuHuffmanNode* deeper[1u << kBits];
+        static constexpr uint32_t kMaxBits = 12;
+        explicit FastTable(uint32_t tableBits) : bits(tableBits), mask((1u << tableBits) - 1) {}
+        const uint32_t bits;
+        const uint32_t mask;
+        Entry entries[1u << kMaxBits];
+        LuHuffmanNode* deeper[1u << kMaxBits];
 
         void Build(const LuHuffmanNode* root);
         void BuildFixedDistance();
