@@ -1,0 +1,440 @@
+#include "tablet/ZELTablet.h"
+
+#include <cstring>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Notifier.h"
+#include "platform/Platform.h"
+#include "tablet/ErrorCodes.h"
+#include "transport/HidInterface.h"
+#include "transport/SerialInterface.h"
+
+namespace zel {
+namespace {
+
+// Feature reports of the command set: ID and full length, ID included.
+namespace report {
+constexpr uint8_t status = 0x03;
+constexpr uint8_t information = 0x08;
+constexpr uint8_t capabilities = 0x09;
+constexpr uint8_t uid = 0x0A;
+constexpr uint8_t clearScreen = 0x20;
+constexpr uint8_t inkingMode = 0x21;
+constexpr uint8_t penProperties = 0x28;
+constexpr uint8_t clearScreenColour = 0x29;
+constexpr uint8_t handwritingArea = 0x2A;
+constexpr uint8_t backlight = 0x2B;
+constexpr uint8_t timeCount = 0x32;
+}  // namespace report
+
+namespace length {
+constexpr uint32_t status = 5;
+constexpr uint32_t information = 17;
+constexpr uint32_t capabilities = 18;
+constexpr uint32_t uid = 6;
+constexpr uint32_t clearScreen = 2;
+constexpr uint32_t inkingMode = 2;
+constexpr uint32_t penProperties = 4;
+constexpr uint32_t clearScreenColour = 3;
+constexpr uint32_t handwritingArea = 9;
+constexpr uint32_t backlight = 3;
+constexpr uint32_t timeCount = 2;
+}  // namespace length
+
+constexpr uint32_t productIds[ZELTablet::modelCount] = {0xA1, 0xA2, 0xA3, 0xA4};
+
+// The model string occupies bytes 1..9 of the information report.
+constexpr uint32_t modelStringBytes = 9;
+
+uint16_t littleEndian16(const uint8_t* bytes) {
+    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+uint16_t bigEndian16(const uint8_t* bytes) {
+    return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+void putLittleEndian16(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
+}
+
+bool matchesSelector(const platform::HidDeviceInfo& info, int32_t modelSelector) {
+    if (info.vendorId != PAD_VENDOR_ID) return false;
+    if (modelSelector <= 0) {
+        for (uint32_t productId : productIds)
+            if (info.productId == productId) return true;
+        return false;
+    }
+    return info.productId == ZELTablet::productIdForSelector(modelSelector);
+}
+
+bool isPenReport(uint32_t reportId) {
+    return reportId == penReport || reportId == encryptedPenReport || reportId == timedPenReport;
+}
+
+}  // namespace
+
+uint32_t ZELTablet::productIdForSelector(int32_t modelSelector) {
+    if (modelSelector < 1 || modelSelector > static_cast<int32_t>(modelCount)) return 0;
+    return productIds[modelSelector - 1];
+}
+
+ZELTablet::ZELTablet(Delivery delivery) : delivery_(delivery) {}
+
+ZELTablet::~ZELTablet() {
+    releaseTransport();
+    reaper_.drain();
+}
+
+// ---- transport ownership -------------------------------------------------------------------
+
+ZELTablet::Link ZELTablet::currentLink() const {
+    std::lock_guard<std::mutex> lock(linkLock_);
+    return transport;
+}
+
+std::shared_ptr<Interface> ZELTablet::usableTransport() const {
+    Link link = currentLink();
+    if (!link.transport) return nullptr;
+    if (link.serial && link.transport->onReaderThread()) return nullptr;
+    return std::move(link.transport);
+}
+
+ZELTablet::Link ZELTablet::swapLink(Link link) {
+    std::lock_guard<std::mutex> lock(linkLock_);
+    std::swap(transport, link);
+    return link;
+}
+
+void ZELTablet::releaseTransport() {
+    // The old link is dropped here, outside the lock: destroying a transport joins its reader,
+    // which may itself be waiting for the lock in onPenData.
+    swapLink(Link{});
+}
+
+void ZELTablet::destroyTransport(Interface* transport) {
+    if (transport->onReaderThread())
+        reaper_.retire(std::unique_ptr<Interface>(transport));
+    else
+        delete transport;
+}
+
+std::shared_ptr<Interface> ZELTablet::adopt(std::unique_ptr<Interface> transport) {
+    return std::shared_ptr<Interface>(transport.release(),
+                                      [this](Interface* released) { destroyTransport(released); });
+}
+
+bool ZELTablet::get(uint8_t* report, uint32_t length, uint32_t* status) {
+    std::shared_ptr<Interface> link = usableTransport();
+    return link && link->getFeature(report, length, status);
+}
+
+bool ZELTablet::set(uint8_t* report, uint32_t length, uint32_t* status) {
+    std::shared_ptr<Interface> link = usableTransport();
+    return link && link->setFeature(report, length, status);
+}
+
+// ---- listener contract ---------------------------------------------------------------------
+
+void ZELTablet::onPenData(PenData& record) {
+    {
+        // A released transport's reader may still finish the report it was decoding; what it
+        // reads no longer belongs to the host's connection.
+        Link link = currentLink();
+        if (!link.transport || !link.transport->onReaderThread()) return;
+    }
+    if (delivery_ != nullptr) delivery_(&record);
+    // Announced whatever the capture-mode filter did with the sample.
+    const ZELWindow window = notifyWindow.load(std::memory_order_acquire);
+    if (window != 0 && isPenReport(record.reportId))
+        platform::postNotification(window, penMessage, record.reportId, 0);
+}
+
+bool ZELTablet::isFeatureReport(uint8_t reportId) {
+    switch (reportId) {
+        case 0x03:
+        case 0x08:
+        case 0x09:
+        case 0x0A:
+        case 0x13:
+        case 0x14:
+        case 0x1A:
+        case 0x1B:
+        case 0x21:
+        case 0x22:
+            return true;
+        default:
+            return false;
+    }
+}
+
+const wchar_t* ZELTablet::errorText(uint32_t code) {
+    return zel::errorText(code);
+}
+
+// ---- discovery and connection --------------------------------------------------------------
+
+int ZELTablet::listDevices(ZELWindow window, uint32_t comPort, int32_t modelSelector,
+                           DeviceEntry* entries, uint32_t* count) {
+    notifyWindow.store(window, std::memory_order_release);
+    releaseTransport();
+    if (count != nullptr) *count = 0;
+    if (comPort != 0) return 1;  // pads on serial ports are not listed
+
+    std::shared_ptr<Interface> probe = adopt(std::make_unique<HidInterface>(this));
+    swapLink(Link{probe, false});
+
+    std::vector<platform::HidDeviceInfo> found;
+    if (!platform::hidSystem().enumerate(found)) return 0;
+    uint32_t listed = 0;
+    bool matched = false;
+    for (const platform::HidDeviceInfo& info : found) {
+        if (!info.attributesRead) return 0;
+        if (!matchesSelector(info, modelSelector)) continue;
+        matched = true;
+        // The caller's list has room for ten; further pads are skipped rather than failing
+        // the whole listing, so a host with many pads still sees the first ten.
+        if (listed == maxDeviceEntries || entries == nullptr) continue;
+        if (!probe->open(info.path.c_str())) return 0;
+        if (!probe->startReader()) return 0;
+        uint32_t uid = 0;
+        if (!readUid(*probe, &uid, nullptr)) {
+            probe->stopReader();
+            probe->close();
+            return 0;
+        }
+        entries[listed] = DeviceEntry{info.vendorId, info.productId, uid};
+        ++listed;
+        if (count != nullptr) *count = listed;
+        probe->stopReader();
+        probe->close();
+    }
+    return matched ? 1 : 0;
+}
+
+int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector, uint32_t uid) {
+    notifyWindow.store(window, std::memory_order_release);
+    releaseTransport();
+
+    if (comPort != 0) {
+        // The serial branch leaves the product-dependent fields as the last HID connection set
+        // them.
+        std::shared_ptr<Interface> serial = adopt(std::make_unique<SerialInterface>(this));
+        swapLink(Link{serial, true});
+        const std::string path = comPorts_.path(comPort);
+        if (!serial->open(path.c_str())) return 0;
+        return serial->startReader() ? 1 : 0;
+    }
+
+    std::shared_ptr<Interface> hid = adopt(std::make_unique<HidInterface>(this));
+    swapLink(Link{hid, false});
+    std::vector<platform::HidDeviceInfo> found;
+    if (!platform::hidSystem().enumerate(found)) return 0;
+    const platform::HidDeviceInfo* selected = nullptr;
+    for (const platform::HidDeviceInfo& info : found) {
+        if (!info.attributesRead) return 0;
+        if (!matchesSelector(info, modelSelector)) continue;
+        if (!hid->open(info.path.c_str())) return 0;
+        if (!hid->startReader()) return 0;
+        uint32_t padUid = 0;
+        if (!readUid(*hid, &padUid, nullptr)) {
+            hid->stopReader();
+            hid->close();
+            return 0;
+        }
+        if (uid == 0 || uid == padUid) {
+            selected = &info;
+            break;
+        }
+        hid->stopReader();
+        hid->close();
+    }
+    if (selected == nullptr) return 0;
+
+    // On Linux the seam already reports the USB device above a composite device's interface
+    // node, which is the device instance ID the bulk pipe is looked up by.
+    const std::string& deviceInstanceId = selected->usbDeviceId;
+    captureMode.store(1, std::memory_order_release);
+    bulkPipeOpen.store(0, std::memory_order_release);
+    if (selected->productId == 0xA3 && !deviceInstanceId.empty() &&
+        hid->openBulk(deviceInstanceId.c_str()))
+        bulkPipeOpen.store(1, std::memory_order_release);
+    productId.store(selected->productId, std::memory_order_release);
+    lastImageClock.store(0, std::memory_order_release);
+    return 1;
+}
+
+void ZELTablet::disconnect() {
+    releaseTransport();
+}
+
+bool ZELTablet::isConnected() {
+    Link link = currentLink();
+    if (!link.transport || !link.transport->isOpen()) return false;
+    if (link.serial && link.transport->onReaderThread()) return link.transport->isReading();
+    TabletInformation information;
+    return getInformation(&information) != 0;
+}
+
+// ---- identity ------------------------------------------------------------------------------
+
+// The model string is taken one byte per wide character (the pads send plain ASCII; a byte
+// above 0x7F keeps its value), up to its terminator or the ninth byte, and cut to the seven
+// characters that fit with the terminator.
+int ZELTablet::getInformation(TabletInformation* out, uint32_t* status) {
+    uint8_t reply[length::information] = {report::information};
+    if (out == nullptr || !get(reply, sizeof reply, status)) return 0;
+    TabletInformation information;
+    information.reportId = report::information;
+    for (uint32_t i = 0; i < modelStringBytes && i + 1 < TabletInformation::modelNameLength; ++i) {
+        const uint8_t byte = reply[1 + i];
+        if (byte == 0) break;
+        information.modelName[i] = static_cast<wchar_t>(byte);
+    }
+    for (uint32_t i = 0; i < TabletInformation::valueCount; ++i)
+        information.values[i] = reply[10 + i];
+    *out = information;
+    return 1;
+}
+
+int ZELTablet::getUid(uint32_t* uid, uint32_t* status) {
+    std::shared_ptr<Interface> link = usableTransport();
+    return link ? readUid(*link, uid, status) : 0;
+}
+
+int ZELTablet::readUid(Interface& link, uint32_t* uid, uint32_t* status) {
+    uint8_t reply[length::uid] = {report::uid};
+    if (uid == nullptr || !link.getFeature(reply, sizeof reply, status)) return 0;
+    *uid = static_cast<uint32_t>(reply[1]) << 24 | static_cast<uint32_t>(reply[2]) << 16 |
+           static_cast<uint32_t>(reply[3]) << 8 | reply[4];
+    return 1;
+}
+
+// ---- the command set -----------------------------------------------------------------------
+
+int ZELTablet::getStatus(TabletStatus* out, uint32_t* status) {
+    uint8_t reply[length::status] = {report::status};
+    if (out == nullptr || !get(reply, sizeof reply, status)) return 0;
+    out->statusCode = reply[1];
+    out->lastResultCode = reply[2];
+    out->statusWord = littleEndian16(reply + 3);
+    return 1;
+}
+
+int ZELTablet::getCapabilities(TabletCapabilities* out, uint32_t* status) {
+    uint8_t reply[length::capabilities] = {report::capabilities};
+    if (out == nullptr || !get(reply, sizeof reply, status)) return 0;
+    out->reportId = report::capabilities;
+    out->capability1 = bigEndian16(reply + 1);
+    out->capability2 = bigEndian16(reply + 3);
+    out->capability3 = bigEndian16(reply + 5);
+    out->screenWidth = bigEndian16(reply + 7);
+    out->screenHeight = bigEndian16(reply + 9);
+    return 1;
+}
+
+int ZELTablet::setUid(const uint8_t bytes[4], uint32_t* status) {
+    if (bytes == nullptr) return 0;
+    uint8_t request[length::uid] = {report::uid, bytes[0], bytes[1], bytes[2], bytes[3], 0};
+    return set(request, sizeof request, status) ? 1 : 0;
+}
+
+int ZELTablet::clearScreen(uint32_t* status) {
+    platform::sleepMs(clearPauseMs);
+    uint8_t request[length::clearScreen] = {report::clearScreen, 0};
+    const bool sent = set(request, sizeof request, status);
+    platform::sleepMs(clearPauseMs);
+    return sent ? 1 : 0;
+}
+
+int ZELTablet::setInkingMode(uint8_t mode, uint32_t* status) {
+    uint8_t request[length::inkingMode] = {report::inkingMode, mode};
+    return set(request, sizeof request, status) ? 1 : 0;
+}
+
+int ZELTablet::setPenProperties(uint32_t width, uint32_t colour, uint32_t* status) {
+    uint8_t request[length::penProperties] = {report::penProperties};
+    putLittleEndian16(request + 1, colour);
+    request[3] = static_cast<uint8_t>(width);
+    return set(request, sizeof request, status) ? 1 : 0;
+}
+
+int ZELTablet::getPenProperties(uint32_t* width, uint32_t* colour, uint32_t* status) {
+    uint8_t reply[length::penProperties] = {report::penProperties};
+    if (width == nullptr || colour == nullptr || !get(reply, sizeof reply, status)) return 0;
+    *colour = littleEndian16(reply + 1);
+    *width = reply[3];
+    return 1;
+}
+
+int ZELTablet::setClearScreenColour(uint32_t colour, uint32_t* status) {
+    uint8_t request[length::clearScreenColour] = {report::clearScreenColour};
+    putLittleEndian16(request + 1, colour);
+    return set(request, sizeof request, status) ? 1 : 0;
+}
+
+int ZELTablet::getClearScreenColour(uint32_t* colour, uint32_t* status) {
+    uint8_t reply[length::clearScreenColour] = {report::clearScreenColour};
+    if (colour == nullptr || !get(reply, sizeof reply, status)) return 0;
+    *colour = littleEndian16(reply + 1);
+    return 1;
+}
+
+int ZELTablet::setHandwritingArea(uint32_t left, uint32_t top, uint32_t right, uint32_t bottom,
+                                  uint32_t* status) {
+    uint8_t request[length::handwritingArea] = {report::handwritingArea};
+    putLittleEndian16(request + 1, left);
+    putLittleEndian16(request + 3, top);
+    putLittleEndian16(request + 5, right);
+    putLittleEndian16(request + 7, bottom);
+    return set(request, sizeof request, status) ? 1 : 0;
+}
+
+int ZELTablet::setBacklightBrightness(uint32_t level, uint32_t* status) {
+    uint8_t request[length::backlight] = {report::backlight};
+    putLittleEndian16(request + 1, level);
+    return set(request, sizeof request, status) ? 1 : 0;
+}
+
+int ZELTablet::getBacklightBrightness(uint32_t* level, uint32_t* status) {
+    uint8_t reply[length::backlight] = {report::backlight};
+    if (level == nullptr || !get(reply, sizeof reply, status)) return 0;
+    *level = littleEndian16(reply + 1);
+    return 1;
+}
+
+int ZELTablet::enableTimecount(uint32_t* status) {
+    uint8_t request[length::timeCount] = {report::timeCount, 1};
+    return set(request, sizeof request, status) ? 1 : 0;
+}
+
+int ZELTablet::disableTimecount(uint32_t* status) {
+    uint8_t request[length::timeCount] = {report::timeCount, 0};
+    return set(request, sizeof request, status) ? 1 : 0;
+}
+
+// ---- pacing --------------------------------------------------------------------------------
+
+uint32_t ZELTablet::imageIntervalWaitMs(uint32_t nowMs) const {
+    const uint32_t product = productId.load(std::memory_order_acquire);
+    if (product == 0xA1 || product == 0xA2) return 0;
+    // Signed 32-bit arithmetic on the clock's tick, so an interval that spans the clock's
+    // wrap-around is still measured right.
+    const int32_t elapsed =
+        static_cast<int32_t>(nowMs - lastImageClock.load(std::memory_order_acquire));
+    const int64_t wait = static_cast<int64_t>(imageIntervalMs) - elapsed;
+    return wait > 0 ? static_cast<uint32_t>(wait) : 0;
+}
+
+void ZELTablet::waitImageInterval() {
+    const uint32_t wait = imageIntervalWaitMs(platform::clockMs());
+    if (wait > 0) platform::sleepMs(wait);
+}
+
+void ZELTablet::markImageDone() {
+    lastImageClock.store(platform::clockMs(), std::memory_order_release);
+}
+
+}  // namespace zel

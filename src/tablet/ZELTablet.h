@@ -1,0 +1,181 @@
+// The library's model of one signature pad: finds pads, binds to one through a transport (HID
+// or a serial port), sends the command set as feature reports and hands the pen samples that
+// the transport's reader thread decodes to the host.
+//
+// Operations return 1 (done) or 0 (failed) and take, last, an optional status output that is
+// passed unchanged to the transport (only the serial transport writes it). An operation
+// called without a transport fails and sends nothing.
+//
+// Threads. The host calls in on its own thread; pen samples arrive on the transport's reader
+// thread, where the host's callback may call in again. The transport pointer is swapped under
+// a short lock and each operation works on its own reference to it, so a transport released
+// while another thread uses it is destroyed only when that use ends, and never on its own
+// reader thread (see TransportReaper). The fields the exported functions read are atomics.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "tablet/ComPortMap.h"
+#include "tablet/TabletCapabilities.h"
+#include "tablet/TabletInformation.h"
+#include "tablet/TabletStatus.h"
+#include "tablet/TransportReaper.h"
+#include "transport/Interface.h"
+#include "transport/InterfaceListener.h"
+#include "zeltablet/ZELTabletCore.h"
+
+#ifndef ZEL_PAD_VENDOR_ID
+#error "ZEL_PAD_VENDOR_ID must be defined by the build"
+#endif
+
+namespace zel {
+
+// USB vendor ID of the pads (a build constant).
+constexpr uint16_t PAD_VENDOR_ID = ZEL_PAD_VENDOR_ID;
+
+class ZELTablet : public InterfaceListener {
+  public:
+    // The step that hands one pen record to the host's callbacks (onCDllReceive).
+    using Delivery = int (*)(PenData* record);
+
+    static constexpr uint32_t maxDeviceEntries = 10;
+    static constexpr uint32_t modelCount = 4;
+    static constexpr uint32_t imageIntervalMs = 600;
+    static constexpr uint32_t clearPauseMs = 100;
+    static constexpr uint32_t penMessage = ZEL_PEN_MESSAGE;
+
+    // Product ID for model selector 1..4; 0 outside.
+    static uint32_t productIdForSelector(int32_t modelSelector);
+
+    explicit ZELTablet(Delivery delivery = nullptr);
+    ZELTablet(const ZELTablet&) = delete;
+    ZELTablet& operator=(const ZELTablet&) = delete;
+
+    // ---- listener contract and the tablet's own virtual operations, in slot order ----
+    // One decoded record from the reader thread: delivered to the host (filtered by capture
+    // mode in the delivery step), then announced to notifyWindow. Records from a transport
+    // that has been released in the meantime are dropped.
+    void onPenData(PenData& record) override;
+    // The feature reports a pad answers a GET_REPORT with: 0x03, 0x08, 0x09, 0x0A, 0x13,
+    // 0x14, 0x1A, 0x1B, 0x21, 0x22. The serial transport waits only for these, so reading
+    // the pen properties, the clear-screen colour or the backlight (0x28, 0x29, 0x2B) over a
+    // serial line fails after the line's time-outs.
+    bool isFeatureReport(uint8_t reportId) override;
+    virtual ~ZELTablet();
+    // The message of a status code as wide text, in a buffer the next call overwrites.
+    virtual const wchar_t* errorText(uint32_t code);
+
+    // ---- discovery and connection ----
+    // Lists matching pads into `entries` (room for maxDeviceEntries) and sets *count. Ends any
+    // connection. comPort != 0 lists nothing and succeeds. 0 when no pad matched or a probe
+    // failed. Pads beyond the tenth match are counted but not probed or listed.
+    int listDevices(ZELWindow window, uint32_t comPort, int32_t modelSelector, DeviceEntry* entries,
+                    uint32_t* count);
+    // comPort 0: the first HID pad of the selected models whose identifier is `uid` (0: any).
+    // Otherwise the pad on that serial port (see comPorts()).
+    int connect(ZELWindow window, uint32_t comPort, int32_t modelSelector, uint32_t uid);
+    // Releases the transport.
+    void disconnect();
+    // True when a transport is open and the pad answers its information report. Inside a pen
+    // callback on a serial link the pad cannot be asked (its answer would arrive on this very
+    // thread); there the sample in hand is taken as proof and an open, reading link passes.
+    bool isConnected();
+
+    // ---- identity ----
+    int getInformation(TabletInformation* out, uint32_t* status = nullptr);
+    int getUid(uint32_t* uid, uint32_t* status = nullptr);
+
+    // ---- the command set ----
+    int getStatus(TabletStatus* out, uint32_t* status = nullptr);
+    int getCapabilities(TabletCapabilities* out, uint32_t* status = nullptr);
+    // Writes the four bytes in memory order: pass a value's bytes most significant first.
+    int setUid(const uint8_t bytes[4], uint32_t* status = nullptr);
+    // 100 ms pause, report 0x20, 100 ms pause (the second one also after a failure).
+    int clearScreen(uint32_t* status = nullptr);
+    int setInkingMode(uint8_t mode, uint32_t* status = nullptr);
+    int setPenProperties(uint32_t width, uint32_t colour, uint32_t* status = nullptr);
+    int getPenProperties(uint32_t* width, uint32_t* colour, uint32_t* status = nullptr);
+    int setClearScreenColour(uint32_t colour, uint32_t* status = nullptr);
+    int getClearScreenColour(uint32_t* colour, uint32_t* status = nullptr);
+    int setHandwritingArea(uint32_t left, uint32_t top, uint32_t right, uint32_t bottom,
+                           uint32_t* status = nullptr);
+    int setBacklightBrightness(uint32_t level, uint32_t* status = nullptr);
+    int getBacklightBrightness(uint32_t* level, uint32_t* status = nullptr);
+    int enableTimecount(uint32_t* status = nullptr);
+    int disableTimecount(uint32_t* status = nullptr);
+
+    // ---- pacing of screen operations ----
+    // Milliseconds still to wait before a screen clear or image upload may start: on pads
+    // other than 0xA1 and 0xA2, 600 - (now - lastImageClock) in signed 32-bit arithmetic
+    // when positive, else 0.
+    uint32_t imageIntervalWaitMs(uint32_t nowMs) const;
+    // Sleeps out imageIntervalWaitMs(now).
+    void waitImageInterval();
+    // Records that a screen clear or image upload has just succeeded.
+    void markImageDone();
+
+    // Serial port numbers to device paths.
+    ComPortMap& comPorts() { return comPorts_; }
+
+    // Waits until transports released on their own reader thread have been destroyed.
+    void drainReleased() { reaper_.drain(); }
+
+    // ---- fields, in their order; atomics because the reader thread and a host thread may
+    // use them at the same time ----
+    // Where pen notifications are posted (0: nowhere). Set by listDevices and connect.
+    std::atomic<ZELWindow> notifyWindow{0};
+    // 1 when the colour pad's bulk image pipe was opened at connection.
+    std::atomic<uint32_t> bulkPipeOpen{0};
+
+  private:
+    // A transport and how it reaches the pad.
+    struct Link {
+        std::shared_ptr<Interface> transport;
+        bool serial = false;
+    };
+    mutable std::mutex linkLock_;  // held only to copy or swap `transport`
+    // The current transport, if any.
+    Link transport;
+
+  public:
+    // 1: every sample reaches the host's callback; any other value: only samples with
+    // pressure. 1 before any connection, so that a host reaching its pad only through a
+    // serial port gets what a HID connection would give it.
+    std::atomic<uint32_t> captureMode{1};
+    // USB product ID from the last successful HID connection; 0 before the first. Product
+    // gated operations treat 0 as a pad without the colour pad's extended settings, and the
+    // image interval applies to it.
+    std::atomic<uint32_t> productId{0};
+    // clockMs() when the last screen clear or image upload succeeded; 0 after a HID
+    // connection (and before any).
+    std::atomic<uint32_t> lastImageClock{0};
+
+  private:
+    Link currentLink() const;
+    // The transport to send on from this thread, or null: none, or a serial link asked from
+    // its own reader thread, which alone can receive the answer.
+    std::shared_ptr<Interface> usableTransport() const;
+    // Makes `link` current and returns the previous one for the caller to drop outside the
+    // lock.
+    Link swapLink(Link link);
+    void releaseTransport();
+    std::shared_ptr<Interface> adopt(std::unique_ptr<Interface> transport);
+    // Destroys a transport, or hands it to the reaper when this is its own reader thread.
+    void destroyTransport(Interface* transport);
+
+    // Reads the identifier report through `link` (also a transport being probed).
+    static int readUid(Interface& link, uint32_t* uid, uint32_t* status);
+    bool get(uint8_t* report, uint32_t length, uint32_t* status);
+    bool set(uint8_t* report, uint32_t length, uint32_t* status);
+
+    Delivery delivery_;
+    ComPortMap comPorts_;
+    // Emptied by the destructor before the members go, so its place here is safe.
+    TransportReaper reaper_;
+};
+
+}  // namespace zel
