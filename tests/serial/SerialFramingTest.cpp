@@ -254,13 +254,9 @@ class SerialExchangeTest : public SerialReceiveTest {
     }
 };
 
-// Flips the first bit of the last group: always a CRC bit, never padding.
-Bytes corrupt(Bytes frame) {
-    frame[frame.size() - 1] ^= 0x40;
-    return frame;
-}
-
-TEST_F(SerialExchangeTest, SetOutcomes) {
+// The retry budget is exercised end to end over a pty (SerialPtyTest); here, what the scripted
+// line alone can show: the exact frames sent and the outcomes the pad's answer decides.
+TEST_F(SerialExchangeTest, FramesSentAndOutcomes) {
     uint8_t report[] = {0x21, 0x01};
     uint32_t status = 99;
     answerWith({padFrame({0x81, 0x00})});
@@ -272,65 +268,21 @@ TEST_F(SerialExchangeTest, SetOutcomes) {
     EXPECT_FALSE(serial.setFeature(report, 2, &status));
     EXPECT_EQ(status, 16u) << "the pad's own code comes back";
 
-    // Code 3 asks for a resend; the ninth resend still drawing it gives status 3.
+    // Code 3 asks for a resend; the resend that succeeds ends the SET.
     size_t before = sends();
-    answerWith({padFrame({0x81, 0x03})});
-    EXPECT_FALSE(serial.setFeature(report, 2, &status));
-    EXPECT_EQ(status, 3u);
-    EXPECT_EQ(sends() - before, 10u);
-
-    before = sends();
     answerWith({padFrame({0x81, 0x03}), padFrame({0x81, 0x03}), padFrame({0x81, 0x00})});
     EXPECT_TRUE(serial.setFeature(report, 2, &status));
     EXPECT_EQ(sends() - before, 3u);
 
-    // A damaged SET_RESPONSE ends the SET at once.
-    before = sends();
-    answerWith({corrupt(padFrame({0x81, 0x00}))});
-    EXPECT_FALSE(serial.setFeature(report, 2, &status));
-    EXPECT_EQ(status, 0x100u);
-    EXPECT_EQ(sends() - before, 1u);
-}
-
-TEST_F(SerialExchangeTest, GetOutcomes) {
     uint8_t buffer[5] = {0x03, 0, 0, 0, 0};
-    uint32_t status = 99;
-    const Bytes answer = padFrame({0x03, 0x02, 0x00, 0x34, 0x12});
-
-    answerWith({answer});
+    answerWith({padFrame({0x03, 0x02, 0x00, 0x34, 0x12})});
     EXPECT_TRUE(serial.getFeature(buffer, 5, &status));
-    EXPECT_EQ(status, 0u);
     EXPECT_EQ(Bytes(buffer, buffer + 5), (Bytes{0x03, 0x02, 0x00, 0x34, 0x12}));
     EXPECT_EQ(system.script->writes.back(), (Bytes{0xC0, 0x05, 0x40, 0x00, 0x64, 0x1C, 0x08}));
 
-    // A damaged answer is asked for again.
-    size_t before = sends();
-    std::memset(buffer + 1, 0, 4);
-    answerWith({corrupt(answer), answer});
-    EXPECT_TRUE(serial.getFeature(buffer, 5, &status));
-    EXPECT_EQ(sends() - before, 2u);
-    EXPECT_EQ(buffer[3], 0x34);
-
-    before = sends();
-    answerWith({corrupt(answer)});
-    EXPECT_FALSE(serial.getFeature(buffer, 5, &status));
-    EXPECT_EQ(status, 0x200u);
-    EXPECT_EQ(sends() - before, 10u);
-
-    before = sends();
-    answerWith({padFrame({0x81, 0x03})});
-    EXPECT_FALSE(serial.getFeature(buffer, 5, &status));
-    EXPECT_EQ(status, 3u);
-    EXPECT_EQ(sends() - before, 10u);
-
-    // A SET_RESPONSE ends the GET with its code, the buffer as it was.
-    uint8_t untouched[5] = {0x03, 9, 9, 9, 9};
-    answerWith({padFrame({0x81, 0x00})});
-    EXPECT_TRUE(serial.getFeature(untouched, 5, &status));
-    EXPECT_EQ(Bytes(untouched, untouched + 5), (Bytes{0x03, 9, 9, 9, 9}));
     answerWith({padFrame({0x81, 0x01})});
-    EXPECT_FALSE(serial.getFeature(untouched, 5, &status));
-    EXPECT_EQ(status, 1u);
+    EXPECT_FALSE(serial.getFeature(buffer, 5, &status));
+    EXPECT_EQ(status, 1u) << "a SET_RESPONSE ends the GET with its code";
 
     // An answer longer than the caller's buffer is cut to it; one for another report or a
     // pen packet does not end the GET.
