@@ -198,6 +198,49 @@ TEST_F(SerialPtyTest, PenPacketsReachTheListener) {
     EXPECT_EQ(samples[51].timeCount - samples[2].timeCount, 49u) << "one pad-clock ms apart";
 }
 
+TEST_F(SerialPtyTest, ImageReportsReachTheScreen) {
+    pad.setBusyTimes(0, 0);
+    ASSERT_TRUE(set({0x25, 0x02}));  // RGB565 through data reports
+    // Two full reports: the pixels of the top row, alternating red and blue.
+    for (int report = 0; report < 2; ++report) {
+        std::vector<uint8_t> data(256, 0);
+        data[0] = 0x26;
+        data[1] = 252;
+        for (int i = 0; i < 126; ++i) {
+            data[3 + 2 * i] = (i % 2) ? 0x00 : 0xF8;
+            data[4 + 2 * i] = (i % 2) ? 0x1F : 0x00;
+        }
+        ASSERT_TRUE(set(data)) << report;
+    }
+    ASSERT_TRUE(set({0x27, 0x00}));
+    const sim::Framebuffer screen = pad.screen();
+    EXPECT_EQ(screen.pixel(0, 0), 0xF800);
+    EXPECT_EQ(screen.pixel(1, 0), 0x001F);
+    EXPECT_EQ(screen.pixel(250, 0), 0xF800);
+    EXPECT_EQ(screen.pixel(251, 0), 0x001F);
+    EXPECT_EQ(screen.pixel(252, 0), 0xFFFF) << "past the data: the screen as it was";
+}
+
+// Paced, the pad cannot be faster than the line: every byte both ways takes 10 bit times.
+// (How close the exchanges come to that limit is measured in bench/serial.)
+TEST_F(SerialPtyTest, PacedLineTakesAtLeastItsLineTime) {
+    server.setPacing(true);
+    std::vector<uint8_t> report(256, 0);
+    report[0] = 0x21;
+    std::vector<uint8_t> frame(SerialInterface::setFrameArea);
+    std::vector<uint8_t> packet(258, 0);
+    const uint32_t requestBytes = SerialInterface::_encode(packet.data(), 258, true, frame.data(),
+                                                           SerialInterface::setFrameArea);
+    const double lineSeconds = 10 * (requestBytes + 7) * sim::SerialPadServer::byteTimeSeconds;
+    const auto before = std::chrono::steady_clock::now();
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(set(report)) << i;
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+    EXPECT_GE(took, lineSeconds * 0.99);
+    EXPECT_EQ(server.setRequests(), 10u);
+}
+
 TEST_F(SerialPtyTest, StopReaderReturnsWhileTheReaderWaits) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reader is in its 30 s wait
     const auto before = std::chrono::steady_clock::now();
