@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "PngTestSupport.h"
 #include "png/LuRawPngDecoder.h"
@@ -393,6 +394,35 @@ TEST(LuRawPngDecoder, ADecoderCanRunTwice) {
     EXPECT_EQ(decoder.DecodeMemory(file.data(), file.size()), 1);
     GetCapturedStdout();
     EXPECT_EQ(Bytes(decoder.pixelBuffer, decoder.pixelBuffer + 6 * 6 * 4), first);
+}
+
+// Decoders on several threads at once share only the leak tracker and each thread's node
+// store; every one must produce the same pixels.
+TEST(LuRawPngDecoder, DecodersOnSeveralThreadsAgree) {
+    PngSpec spec;
+    spec.width = 64;
+    spec.height = 48;
+    spec.colorType = 2;
+    spec.interlace = 1;
+    spec.pixels = TextLikeBytes(64 * 48 * 3, 16);
+    const Bytes file = MakePng(spec);
+    const Decoded reference = Decode(file);
+    std::vector<Bytes> results(4);
+    CaptureStdout();
+    std::vector<std::thread> threads;
+    for (Bytes& result : results)
+        threads.emplace_back([&file, &result] {
+            for (int i = 0; i < 5; ++i) {
+                LuRawPngDecoder decoder;
+                decoder.DecodeMemory(file.data(), file.size());
+                result.assign(decoder.pixelBuffer, decoder.pixelBuffer + 64 * 48 * 4);
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    GetCapturedStdout();
+    for (const Bytes& result : results)
+        EXPECT_EQ(result, reference.Pixels());
 }
 
 }  // namespace
