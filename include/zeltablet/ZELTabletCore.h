@@ -14,8 +14,21 @@
  *   callbacks run on that reader thread, one sample at a time, in the order the pad sent
  *   them. A slow callback delays further samples; it never loses them from the pad's side.
  * - Registering or replacing a callback may happen on any thread at any time; the change
- *   applies from one of the following samples on.
+ *   applies from one of the following samples on. A callback and its context are stored
+ *   together and replaced as one: a callback is never called with another registration's
+ *   context. A call already running when the callback is replaced finishes with the old
+ *   callback and context; once Disconnect has returned on a host thread, no call is running.
  * - Notifications (see ZELWindow) are posted from the reader thread and never block it.
+ * - Inside a pen callback the host may call the exported functions, Disconnect and Connect
+ *   included. Disconnect there ends the connection at once: no further sample of that
+ *   connection reaches a callback, the call returns 0 as on any thread, and the library
+ *   stops the reader and closes the pad on a thread of its own once the callback has
+ *   returned. Connect there releases the old connection the same way and opens the new
+ *   one. On a serial connection the pad's answers arrive on the very thread that runs the
+ *   callback, so inside the callback every function that must hear from the pad fails at
+ *   once (isConnected there reports the open link as connected, so Disconnect works).
+ * - A callback must return within 10 seconds: a disconnection waits that long for it and then
+ *   carries on without it.
  *
  * Memory
  * ------
@@ -125,9 +138,16 @@ typedef int (*PenCallbackExt)(PenSample sample, void* context);
  * Lists attached pads (modelSelector 0 or negative: every model; 1..4: product ID 0xA1..0xA4)
  * and ends any connection. Returns a malloc'ed array of 10 entries, ended by an all-zero
  * entry or the tenth, or NULL when no pad was found. comPort != 0 returns an empty list.
+ * With more than ten pads attached, the first ten in discovery order are listed.
  */
 ZEL_API DeviceEntry* listDevices(ZELWindow window, uint32_t comPort, int32_t modelSelector);
-/** Connects to the first pad (comPort 0: HID) or to the pad on serial port comPort. */
+/**
+ * Connects to the first pad (comPort 0: HID) or to the pad on serial port comPort (see
+ * SetComPortPath). A HID connection sets the capture mode to 1 and records the pad's product
+ * ID, which decides the product-dependent functions. A serial connection leaves both as they
+ * were; before any HID connection the capture mode is 1 and the product is unknown, which
+ * the settings treat as a pad without the colour pad's extended settings.
+ */
 ZEL_API bool Connect(ZELWindow window, uint32_t comPort);
 /** Connects to the pad with identifier uid (0: any) among the models of modelSelector. */
 ZEL_API bool ConnectByUid(ZELWindow window, uint32_t comPort, int32_t modelSelector, uint32_t uid);
@@ -135,7 +155,10 @@ ZEL_API bool ConnectByUid(ZELWindow window, uint32_t comPort, int32_t modelSelec
 ZEL_API bool isConnected(void);
 /** Releases the pad: 0 when a working connection was ended, 1 when there was none. */
 ZEL_API int Disconnect(void);
-/** The pad's model string (malloc'ed, caller frees), or NULL. */
+/**
+ * The pad's model string (malloc'ed, caller frees), or NULL. At most 7 characters: a longer
+ * string in the pad's report is cut.
+ */
 ZEL_API char* GetModelNumber(void);
 /** The pad's 32-bit identifier, or 0 when it cannot be read. */
 ZEL_API uint32_t GetUID(void);
@@ -145,13 +168,21 @@ ZEL_API Capabilities GetCapabilities(void);
 
 /* ---- Settings (the colour pad, product ID 0xA3; other pads log and report success) ----- */
 
+/** width 1..3 (others are logged and replaced by 1); confirmed by the pad's status. */
 ZEL_API bool SetPenProperties(uint32_t width, uint32_t colour);
+/** Zeros when unsupported or when the pad cannot be read. */
 ZEL_API PenProperties GetPenProperties(void);
+/** level 0..3 (larger values are logged and replaced by 3); confirmed by the pad's status. */
 ZEL_API bool SetBacklightBrightness(uint32_t level);
+/** 0..3, or 0xFFFFFFFF when unsupported or when the pad cannot be read. */
 ZEL_API uint32_t GetBacklightBrightness(void);
 ZEL_API bool SetClearScreenColour(uint32_t colour);
+/** The 16-bit colour, or 0xFFFFFFFF when unsupported or when the pad cannot be read. */
 ZEL_API uint32_t GetClearScreenColour(void);
-/** Clears the pad's screen; refused (0) while the pad is busy. */
+/**
+ * Clears the pad's screen; refused (0) while the pad is busy. On pads other than 0xA1 and
+ * 0xA2 it first waits until 600 ms have passed since the last clear or image.
+ */
 ZEL_API bool ClearScreen(void);
 /** Inking mode for every model (low byte of mode). */
 ZEL_API bool setInkingMode(uint32_t mode);
@@ -172,15 +203,139 @@ ZEL_API int setnoZImage(uint32_t byteCount, const uint8_t* bytes);
 
 /* ---- Pen input ------------------------------------------------------------------------ */
 
-/** Registers the simple callback (NULL clears it). Always 1. */
+/** Registers the simple callback (NULL clears it). 1 (0 only when out of memory). */
 ZEL_API int onCDllCallback(PenCallback callback);
 /** Registers the extended callback and its context; it takes precedence. Always 1. */
 ZEL_API int onCDllCallback_ext(PenCallbackExt callback, void* context);
-/** Delivers one record to the registered callback, filtered by capture mode. */
+/**
+ * Delivers one record to the registered callback, filtered by capture mode; returns the
+ * record's pressure (0 for a NULL record).
+ */
 ZEL_API int onCDllReceive(PenData* record);
 /** mode 1: every sample reaches the callback; any other value: only samples with pressure. */
 ZEL_API bool BeginCapture(uint8_t mode, uint32_t unused, void* unused2);
 ZEL_API bool EndCapture(void* unused);
+
+/* ---- Extensions -------------------------------------------------------------------------
+ * Beyond the functions above, for hosts on systems other than Windows and for hosts that
+ * test without a pad. Same linkage and threading rules.
+ */
+
+/**
+ * Maps serial port number `port` (1 or above, as passed to Connect) to a device path, for USB
+ * serial adapters and pseudo-terminals. Unmapped ports open the system's own name: on Linux
+ * port N is "/dev/ttyS{N-1}". A NULL or empty path removes the mapping. Returns false for
+ * port 0, a path longer than 4095 bytes or more than 256 mapped ports. Thread-safe.
+ */
+ZEL_API bool SetComPortPath(uint32_t port, const char* path);
+
+/**
+ * The English message of a status code (a pad result code below 0x100, or a serial transport
+ * code that is a multiple of 0x100), e.g. 3 gives "ERROR_CRC_ZELTABLET (CRC error detected by
+ * Tablet)" and unknown codes "error code undefined". Copies at most size - 1 bytes and a
+ * terminating NUL into buffer (nothing when buffer is NULL or size is 0) and returns the
+ * message's full length, like snprintf, so a too-small buffer can be detected. Thread-safe.
+ */
+ZEL_API uint32_t GetErrorText(uint32_t code, char* buffer, uint32_t size);
+
+/* ---- Simulator ----------------------------------------------------------------------------
+ * Virtual pads inside this process, for hosts, demos and tests without hardware. While the
+ * simulator is on, HID discovery (listDevices, Connect with comPort 0) finds the virtual
+ * pads attached with SimulatorAttachPad instead of the system's, in the order they were
+ * attached; they answer the whole command set and send the pen strokes the host queues.
+ * A virtual pad can also be served on a pseudo-terminal, so that Connect reaches it through
+ * a serial port (SimulatorServeSerial with SetComPortPath).
+ *
+ * Pads are named by the handle SimulatorAttachPad returns (1, 2, ...); handles are never
+ * reused. All simulator functions are thread-safe; calls with a
+ * handle that names no pad fail (false, 0).
+ */
+
+/** One point of a scripted pen stroke. */
+typedef struct SimulatorPenPoint {
+    uint32_t delayMs;  /* pad time since the previous point (or since queuing, for the first) */
+    uint32_t x;        /* 0..65535 */
+    uint32_t y;        /* 0..65535 */
+    uint32_t pressure; /* 0..4095 */
+    uint32_t switches; /* 0..7 */
+    uint32_t ready;    /* 0 or 1 */
+} SimulatorPenPoint;
+
+/* What a fault does to the exchanges it matches (see SimulatorFault). */
+#define ZEL_SIM_FAULT_REFUSE 1        /* the pad answers `code` and does nothing */
+#define ZEL_SIM_FAULT_UNPLUG 2        /* the pad disappears, mid-operation */
+#define ZEL_SIM_FAULT_CORRUPT_CRC 3   /* serial: the answer's CRC is damaged on the line */
+#define ZEL_SIM_FAULT_PAD_CRC_ERROR 4 /* the pad claims the request arrived damaged (code 3) */
+#define ZEL_SIM_FAULT_DROP 5          /* the request is lost: no effect, no answer */
+#define ZEL_SIM_FAULT_DELAY 6         /* carried out, answered `delayMs` late */
+
+/** A fault script entry. */
+typedef struct SimulatorFault {
+    uint32_t kind;     /* ZEL_SIM_FAULT_... */
+    int32_t reportId;  /* the feature report it applies to, or -1 for any */
+    uint32_t onSet;    /* nonzero: applies to SET requests */
+    uint32_t onGet;    /* nonzero: applies to GET requests */
+    uint32_t skip;     /* matching exchanges let through first */
+    uint32_t times;    /* matching exchanges it then applies to (0xFFFFFFFF: for ever) */
+    uint32_t code;     /* REFUSE: the pad's result code (1..255) */
+    uint32_t delayMs;  /* DELAY: at most 60000 */
+} SimulatorFault;
+
+/** Switches the simulator on (idempotent); switching it on ends any connection. */
+ZEL_API bool SimulatorEnable(void);
+/**
+ * Switches the simulator off: ends any connection, removes every virtual pad
+ * (their serial lines hang up) and gives discovery back to the system. Idempotent.
+ */
+ZEL_API bool SimulatorDisable(void);
+/**
+ * Attaches a virtual pad of product ID 0xA1..0xA4 with identifier uid. Returns its handle, or
+ * 0 when the simulator is off, the product ID is unknown or 64 pads are attached.
+ */
+ZEL_API int32_t SimulatorAttachPad(uint32_t productId, uint32_t uid);
+/**
+ * Queues a stroke behind what the pad already has queued; the pad sends the points as pen
+ * reports when their time comes (as report 0x30 with the time count while it is enabled).
+ * Refused as a whole when a value is out of range, count is 0 or above 65536, or more than
+ * 1,048,576 points would be queued.
+ */
+ZEL_API bool SimulatorQueueStroke(int32_t pad, const SimulatorPenPoint* points, uint32_t count);
+/** Points queued on the pad and not yet sent (0 for an unknown handle). */
+ZEL_API uint32_t SimulatorQueuedPoints(int32_t pad);
+/** Unplugs the pad: it leaves discovery, and an open connection to it fails from now on. */
+ZEL_API bool SimulatorUnplugPad(int32_t pad);
+/** Plugs an unplugged pad back in, behind the pads attached now; its settings are kept. */
+ZEL_API bool SimulatorReplugPad(int32_t pad);
+/** Keeps the pad busy (status not ready: clears and images refused) until called with false. */
+ZEL_API bool SimulatorSetBusy(int32_t pad, bool busy);
+/** Adds a fault script entry (checked in the order added). */
+ZEL_API bool SimulatorAddFault(int32_t pad, const SimulatorFault* fault);
+/** Removes every fault script entry of the pad. */
+ZEL_API bool SimulatorClearFaults(int32_t pad);
+/**
+ * Number of feature reports with this ID the pad received: SET requests when set is true
+ * (the newest 4096 SET requests are kept), GET requests otherwise.
+ */
+ZEL_API uint32_t SimulatorReportCount(int32_t pad, uint8_t reportId, bool set);
+/**
+ * Copies the newest SET request with this ID the pad received (ID byte first) into buffer,
+ * at most capacity bytes, and returns its full length; 0 when there is none.
+ */
+ZEL_API uint32_t SimulatorLastReport(int32_t pad, uint8_t reportId, uint8_t* buffer,
+                                     uint32_t capacity);
+/**
+ * Serves the pad on a new pseudo-terminal as a serial pad and copies the path of the host's
+ * end of the line (e.g. "/dev/pts/7") into path (size bytes with the NUL). Map it to a port
+ * number with SetComPortPath, then Connect with that port. False when no pseudo-terminal can
+ * be had, the pad is already served or the path does not fit (the pad is then unplugged).
+ * A pad served on a line leaves HID discovery.
+ */
+ZEL_API bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size);
+/**
+ * The library's clock in milliseconds since it was loaded: the clock that times its pauses
+ * and the 600 ms interval between screen operations.
+ */
+ZEL_API uint32_t SimulatorClockMs(void);
 
 #ifdef __cplusplus
 }

@@ -37,10 +37,3 @@ _encryptionCore::_encryptionCore() {
 _encryptionCore::~_encryptionCore() = default;
 
 }  // namespace zel
-
-namespace zel {
-
-// The library-wide instance: constructed when the library is loaded.
-_encryptionCore encryptionCore;
-
-}  // namespace zel
