@@ -1,0 +1,27 @@
+# Compares the dynamic symbols a shared library defines with an expected list.
+#   cmake -DNM=nm -DLIBRARY=lib.so -DEXPECTED=list.txt -P CheckExports.cmake
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(actual "")
+foreach(line IN LISTS lines)
+  # "address type name"; the library's own version node (type A) is not a symbol of ours.
+  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$" AND NOT CMAKE_MATCH_1 STREQUAL "A")
+    list(APPEND actual "${CMAKE_MATCH_2}")
+  endif()
+endforeach()
+list(SORT actual)
+file(STRINGS ${EXPECTED} expected)
+list(SORT expected)
+if(NOT actual STREQUAL expected)
+  set(missing ${expected})
+  list(REMOVE_ITEM missing ${actual})
+  set(extra ${actual})
+  list(REMOVE_ITEM extra ${expected})
+  message(FATAL_ERROR "exported symbols differ\n  missing: ${missing}\n  unexpected: ${extra}")
+endif()
+list(LENGTH actual count)
+message(STATUS "${count} exported symbols, as expected")
