@@ -131,5 +131,24 @@ TEST_F(VirtualHid, BulkWriteCompletesAsynchronouslyOrFailsWithReset) {
     EXPECT_EQ(backend.bulkResets(), 1u);
 }
 
+TEST_F(VirtualHid, FeatureCallsOnTheHostThreadWhileTheReaderRuns) {
+    ASSERT_TRUE(transport->open(colourPath.c_str()));
+    ASSERT_TRUE(transport->startReader());
+    std::vector<sim::PenPoint> stroke;
+    for (uint16_t i = 0; i < 200; ++i)
+        stroke.push_back({1, i, i, 100, 0, true});
+    colourPad->playStroke(stroke);
+    int answered = 0;
+    for (int i = 0; i < 200; ++i) {
+        uint8_t status[5] = {0x03};
+        if (transport->getFeature(status, sizeof status, nullptr)) ++answered;
+        uint8_t inking[2] = {0x21, static_cast<uint8_t>(i & 1)};
+        if (transport->setFeature(inking, sizeof inking, nullptr)) ++answered;
+    }
+    EXPECT_EQ(answered, 400);
+    EXPECT_EQ(listener.waitFor(200).size(), 200u) << "no sample lost to the feature traffic";
+    transport->stopReader();
+}
+
 }  // namespace
 }  // namespace zel
