@@ -250,6 +250,25 @@ TEST(LuRawPngDecoder, RunsAndSingleBytesAgree) {
         }
 }
 
+// The per-pixel form of unfiltering, with missing neighbours read as 0.
+TEST(LuRawPngDecoder, UnfilterOnePixel) {
+    LuRawPngDecoder decoder;
+    const unsigned char above[4] = {10, 20, 200, 100};
+    const unsigned char stored[4] = {1, 2, 3, 4};
+    const unsigned char want[5][4] = {
+        {1, 2, 3, 4}, {1, 2, 4, 6}, {11, 22, 203, 104}, {6, 12, 106, 60}, {11, 22, 203, 104}};
+    for (uint32_t filter = 0; filter < 5; ++filter) {
+        unsigned char row[4];
+        std::copy(stored, stored + 4, row);
+        decoder.Unfilter(row, above, 0, 1, 2, filter);
+        decoder.Unfilter(row, above, 1, 1, 2, filter);
+        EXPECT_TRUE(std::equal(row, row + 4, want[filter])) << filter;
+        std::copy(stored, stored + 4, row);
+        decoder.Unfilter(row, above, 0, 0, 2, filter);  // first row: nothing above, nothing left
+        EXPECT_TRUE(std::equal(row, row + 4, stored)) << filter;
+    }
+}
+
 TEST(LuRawPngDecoder, PaethPredictor) {
     EXPECT_EQ(LuRawPngDecoder::PaethPredictor(10, 20, 10), 20);
     EXPECT_EQ(LuRawPngDecoder::PaethPredictor(20, 10, 10), 20);
