@@ -6,7 +6,8 @@
 // handed over here instead: a worker thread destroys it, which stops its reader (waking it and
 // waiting until the callback has returned and the loop has ended) and closes the device.
 //
-// The worker exists only while there is something to destroy.
+// The worker exists only while there is something to destroy; it is detached, and drain()
+// (also run by the destructor) waits until it is done.
 #pragma once
 
 #include <condition_variable>
@@ -44,7 +45,6 @@ class TransportReaper {
     std::deque<std::unique_ptr<Interface>> queue_;
     size_t destroying_ = 0;
     bool workerActive_ = false;
-    std::thread worker_;
 };
 
 }  // namespace zel

@@ -111,7 +111,11 @@ ZELTablet::Link ZELTablet::swapLink(Link link) {
 void ZELTablet::releaseTransport() {
     // The old link is dropped here, outside the lock: destroying a transport joins its reader,
     // which may itself be waiting for the lock in onPenData.
-    swapLink(Link{});
+    Link old = swapLink(Link{});
+    // On any thread but its own reader, the reader is stopped before the release returns, even
+    // when another thread still holds the transport: from then on no sample of it reaches the
+    // host. Its own reader (a callback that disconnects) ends once the callback returns.
+    if (old.transport && !old.transport->onReaderThread()) old.transport->stopReader();
 }
 
 void ZELTablet::destroyTransport(Interface* transport) {

@@ -32,9 +32,10 @@ TEST(TransportReaper, RetiresFromInsideTheReaderThread) {
     listener.reaper = &reaper;
     auto transport = std::make_unique<test::FakeTransport>(&listener);
     test::FakeTransport* raw = transport.get();
-    ASSERT_TRUE(raw->startReader());
-    listener.handOver = std::move(transport);
+    // Queued before the reader starts: once it runs, the transport may be gone at any time.
     raw->push({0x01, 0x80, 0x10, 0, 1, 0, 2});
+    listener.handOver = std::move(transport);
+    ASSERT_TRUE(raw->startReader());
     for (int i = 0; i < 500 && listener.calls.load() == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     reaper.drain();

@@ -369,8 +369,8 @@ TEST_F(TabletVirtual, PenRecordsReachTheDeliveryAndTheNotifier) {
         EXPECT_EQ(delivered[1].switches, 2u);
     }
     uint8_t records[48];
+    size_t got = 0;
     ASSERT_TRUE(waitUntil([&] {
-        static size_t got = 0;
         const ssize_t n = read(fds[0], records + got, sizeof records - got);
         if (n > 0) got += static_cast<size_t>(n);
         return got == sizeof records;
