@@ -69,7 +69,10 @@ extern "C" {
  * descriptor (0 means none), typically the write end of a pipe: each notification is one
  * non-blocking write of a 24-byte little-endian record
  *     { uint32 message = 0x5F4, uint32 0, uint64 wParam = report ID, uint64 lParam = 0 }
- * that the host reads from its event loop. A full pipe drops the record.
+ * that the host reads from its event loop. A full pipe drops the record. On a blocking pipe
+ * the record is written only when poll() reports room, so a host that also writes to that
+ * pipe from other threads should make it non-blocking (pipe2 with O_NONBLOCK). A pipe whose
+ * reader has gone raises no SIGPIPE.
  */
 #if defined(_WIN32)
 typedef void* ZELWindow;

@@ -303,7 +303,11 @@ int onCDllReceive(PenData* record) {
     if (mode != 1 && pressure <= 0) return pressure;
     const PenSample sample{record->x, record->y, record->pressure, record->switches,
                            record->timeCount};
-    zel::callbacks().deliver(sample);
+    try {
+        zel::callbacks().deliver(sample);
+    } catch (...) {
+        // Nothing may unwind into the reader thread or the host's own call.
+    }
     return pressure;
 }
 

@@ -2,21 +2,19 @@
 // the crypto library is prepared before the tablet exists.
 #include "api/Library.h"
 
-#include <new>
-
 #include "crypto/EncryptionCore.h"
-
-extern "C" int onCDllReceive(PenData* record);
 
 namespace zel {
 namespace {
 
-CallbackRegistry registry;
-
 ZELTablet* createTablet() {
     // Allocated and never deleted: a host may still call in while the process is being torn
     // down, and the reader threads of an open pad keep using it until the very end.
-    return new (std::nothrow) ZELTablet(&onCDllReceive);
+    try {
+        return new ZELTablet(&onCDllReceive);
+    } catch (...) {
+        return nullptr;  // every export then reports failure
+    }
 }
 
 }  // namespace
@@ -31,7 +29,10 @@ ZELTablet* theTablet() {
 }
 
 CallbackRegistry& callbacks() {
-    return registry;
+    // Never destroyed, like the tablet: a reader thread of a pad the host left connected may
+    // still deliver while the process exits.
+    static CallbackRegistry* registry = new CallbackRegistry();
+    return *registry;
 }
 
 }  // namespace zel

@@ -31,9 +31,11 @@ using Concurrency = HostTest;
 
 TEST_F(Concurrency, CommandsAndRegistrationsWhileSamplesFlow) {
     const int32_t pad = connectTo(0xA3, 0x77);
+    onCDllCallback_ext(callbackA, &tagA);
+    // About 300 ms of samples, so that they flow while the other threads work.
     std::vector<SimulatorPenPoint> stroke;
     for (uint32_t i = 0; i < 3000; ++i)
-        stroke.push_back(point(i, i, i % 4096, 0));
+        stroke.push_back(point(i, i, i % 4096, i % 10 == 0 ? 1 : 0));
     ASSERT_TRUE(queue(pad, stroke));
 
     std::atomic<bool> stop{false};
@@ -48,7 +50,7 @@ TEST_F(Concurrency, CommandsAndRegistrationsWhileSamplesFlow) {
         }
     });
     int commands = 0;
-    while (SimulatorQueuedPoints(pad) > 0 && commands < 2000) {
+    while (SimulatorQueuedPoints(pad) > 0 && commands < 5000) {
         EXPECT_EQ(GetUID(), 0x77u);
         EXPECT_TRUE(SetBacklightBrightness(static_cast<uint32_t>(commands % 4)));
         EXPECT_TRUE(isConnected());
