@@ -39,6 +39,7 @@ void TransportReaper::destroyQueued(std::unique_lock<std::mutex>& lock) {
         ++destroying_;
         lock.unlock();
         transport.reset();
+        if (afterDestroy_) afterDestroy_();
         lock.lock();
         --destroying_;
     }

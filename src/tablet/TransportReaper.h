@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -23,7 +24,9 @@ namespace zel {
 
 class TransportReaper {
   public:
-    TransportReaper() = default;
+    // `afterDestroy`, when given, runs on the destroying thread after each transport is gone.
+    explicit TransportReaper(std::function<void()> afterDestroy = nullptr)
+        : afterDestroy_(std::move(afterDestroy)) {}
     ~TransportReaper();
     TransportReaper(const TransportReaper&) = delete;
     TransportReaper& operator=(const TransportReaper&) = delete;
@@ -40,6 +43,7 @@ class TransportReaper {
     // Destroys queued transports on the calling thread (used when no worker could be started).
     void destroyQueued(std::unique_lock<std::mutex>& lock);
 
+    const std::function<void()> afterDestroy_;
     std::mutex mutex_;
     std::condition_variable idle_;
     std::deque<std::unique_ptr<Interface>> queue_;

@@ -119,10 +119,31 @@ void ZELTablet::releaseTransport() {
 }
 
 void ZELTablet::destroyTransport(Interface* transport) {
-    if (transport->onReaderThread())
+    if (transport->onReaderThread()) {
         reaper_.retire(std::unique_ptr<Interface>(transport));
-    else
-        delete transport;
+        return;
+    }
+    delete transport;
+    restoreBulkPipe();
+}
+
+void ZELTablet::restoreBulkPipe() {
+    Link link;
+    std::string deviceId;
+    {
+        std::lock_guard<std::mutex> lock(linkLock_);
+        link = transport;
+        deviceId = bulkDeviceId_;
+    }
+    if (!link.transport || link.serial || deviceId.empty() ||
+        bulkPipeOpen.load(std::memory_order_acquire) == 0)
+        return;
+    link.transport->openBulk(deviceId.c_str());
+}
+
+bool ZELTablet::writeBulk(uint8_t* data, uint32_t length, uint32_t* status) {
+    std::shared_ptr<Interface> link = usableTransport();
+    return link && link->writeBulk(data, length, status);
 }
 
 std::shared_ptr<Interface> ZELTablet::adopt(std::unique_ptr<Interface> transport) {
@@ -263,8 +284,13 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
     captureMode.store(1, std::memory_order_release);
     bulkPipeOpen.store(0, std::memory_order_release);
     if (selected->productId == 0xA3 && !deviceInstanceId.empty() &&
-        hid->openBulk(deviceInstanceId.c_str()))
+        hid->openBulk(deviceInstanceId.c_str())) {
+        {
+            std::lock_guard<std::mutex> lock(linkLock_);
+            bulkDeviceId_ = deviceInstanceId;
+        }
         bulkPipeOpen.store(1, std::memory_order_release);
+    }
     productId.store(selected->productId, std::memory_order_release);
     lastImageClock.store(0, std::memory_order_release);
     return 1;

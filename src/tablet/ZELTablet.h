@@ -121,6 +121,9 @@ class ZELTablet : public InterfaceListener {
     // Serial port numbers to device paths.
     ComPortMap& comPorts() { return comPorts_; }
 
+    // Sends one block over the colour pad's bulk image pipe (the image upload's bulk route).
+    bool writeBulk(uint8_t* data, uint32_t length, uint32_t* status = nullptr);
+
     // Waits until transports released on their own reader thread have been destroyed.
     void drainReleased() { reaper_.drain(); }
 
@@ -166,6 +169,11 @@ class ZELTablet : public InterfaceListener {
     std::shared_ptr<Interface> adopt(std::unique_ptr<Interface> transport);
     // Destroys a transport, or hands it to the reaper when this is its own reader thread.
     void destroyTransport(Interface* transport);
+    // The bulk pipe is held once for the whole library and any HID transport's destruction
+    // releases it. A transport destroyed late (by the reaper, or by another thread's last
+    // reference) after a newer connection opened the pipe has just taken the pipe away from
+    // it; this opens it again for the current connection.
+    void restoreBulkPipe();
 
     // Reads the identifier report through `link` (also a transport being probed).
     static int readUid(Interface& link, uint32_t* uid, uint32_t* status);
@@ -174,8 +182,11 @@ class ZELTablet : public InterfaceListener {
 
     Delivery delivery_;
     ComPortMap comPorts_;
+    // The device instance ID the current connection's bulk pipe was opened for; guarded by
+    // linkLock_.
+    std::string bulkDeviceId_;
     // Emptied by the destructor before the members go, so its place here is safe.
-    TransportReaper reaper_;
+    TransportReaper reaper_{[this] { restoreBulkPipe(); }};
 };
 
 }  // namespace zel

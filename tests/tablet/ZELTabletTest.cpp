@@ -410,6 +410,13 @@ TEST_F(TabletVirtual, ConnectFromInsideTheDeliveryReplacesTheTransport) {
     ASSERT_TRUE(waitUntil([] { return reentrantCalls.load() == 1; }));
     tablet->drainReleased();
     EXPECT_TRUE(tablet->isConnected());
+    // Destroying the old transport released the library-wide bulk pipe after the new
+    // connection had opened it; the new connection has it again.
+    ASSERT_EQ(tablet->bulkPipeOpen.load(), 1u);
+    const uint8_t startBulkImage[2] = {0x25, 0x12};
+    ASSERT_EQ(pad->set(startBulkImage, 2).code, 0);
+    uint8_t pixels[4] = {0xFF, 0xFF, 0, 0};
+    EXPECT_TRUE(tablet->writeBulk(pixels, sizeof pixels));
     const size_t before = deliveredCount();
     pad->playStroke({{0, 2, 2, 100, 0, true}});
     EXPECT_TRUE(waitUntil([&] { return deliveredCount() > before; }));
