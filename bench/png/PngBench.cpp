@@ -284,8 +284,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-            const std::string name = run.benchmark_name();
+            // Single runs, or the median when repeated.
+            if (run.error_occurred) continue;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            const std::string name = run.run_name.function_name;
             const auto slash = name.find('/');
             if (slash == std::string::npos) continue;
             // CPU time: the machine is shared, and other processes stretch wall time.
