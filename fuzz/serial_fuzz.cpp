@@ -1,7 +1,7 @@
 // Byte streams from a serial line go through the transport's receive path exactly as the
 // reader thread drives it: the port hands out the input in chunks, readInput reassembles,
-// resynchronises, decodes, checks CRCs and dispatches. The pad's own frame reader takes the
-// same bytes.
+// resynchronises, decodes, checks CRCs and dispatches. The virtual pad takes the same bytes as
+// requests: its frame reader, then its firmware model (feature reports, image data, inflate).
 //
 // Input layout: byte 0 picks the capacity of the reader's buffer (1..256); then chunks, each
 // one length byte (0..63 after masking) followed by that many bytes of line data.
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sim/PadCodec.h"
+#include "sim/VirtualPad.h"
 #include "transport/SerialInterface.h"
 
 namespace {
@@ -103,9 +104,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         idle = (n == 0 && system.last->exhausted()) ? idle + 1 : 0;
     }
 
-    zel::sim::PadFrameReader reader;
+    zel::sim::VirtualPad pad(0xA3);
+    pad.setBusyTimes(0, 0);
+    zel::sim::PadFrameReader reader(zel::sim::maxFrameGroups);
     zel::sim::PadFrame frame;
-    for (size_t i = 1; i < size; ++i)
-        reader.push(data[i], frame);
+    for (size_t i = 1; i < size; ++i) {
+        if (!reader.push(data[i], frame) || frame.packet.empty()) continue;
+        if (frame.packet[0] == 0x80 && frame.packet.size() >= 2)
+            pad.get(frame.packet[1]);
+        else
+            pad.set(frame.packet.data(), frame.packet.size());
+    }
     return 0;
 }

@@ -7,6 +7,7 @@ protocol's description (7-bit groups, CRC-16/ARC low byte first), apart from bot
 """
 import os
 import sys
+import zlib
 
 
 def crc16(data):
@@ -64,6 +65,15 @@ def main():
             data = bytes([capacity]) + chunks(stream, 1)  # one byte per read
         with open(os.path.join(root, name), 'wb') as f:
             f.write(data)
+    # Requests to the pad: settings, then a zlib image in data reports.
+    bits = zlib.compress(bytes([0xFF] * 40 * 160 + [0x00] * 40 * 112), 9)
+    requests = frame([0x28, 0x3C, 0x1F, 0x02]) + frame([0x80, 0x03]) + frame([0x25, 0x01])
+    for at in range(0, len(bits), 253):
+        part = bits[at:at + 253]
+        requests += frame([0x26, len(part), 0] + list(part) + [0] * (253 - len(part)))
+    requests += frame([0x27, 0x00])
+    with open(os.path.join(root, 'pad-requests'), 'wb') as f:
+        f.write(bytes([255]) + chunks(requests))
     # Everything at once: many frames back to back with noise between.
     stream = b''.join(frame([0x01, i, i, i, i, i, i], i % 2 == 0) + bytes([i & 0x7F]) for i in range(40))
     with open(os.path.join(root, 'stream'), 'wb') as f:
