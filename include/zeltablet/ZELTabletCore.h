@@ -169,7 +169,11 @@ ZEL_API uint32_t GetUID(void);
 ZEL_API int SetUID(const uint8_t* bytes);
 ZEL_API Capabilities GetCapabilities(void);
 
-/* ---- Settings (the colour pad, product ID 0xA3; other pads log and report success) ----- */
+/* ---- Settings (the colour pad, product ID 0xA3; other pads log and report success) -----
+ * On a serial connection the pad's answers to the pen, clear-screen colour and backlight
+ * queries (GetPenProperties, GetClearScreenColour, GetBacklightBrightness) are not taken as
+ * answers: those three fail after the line's time-outs (about 15 seconds).
+ */
 
 /** width 1..3 (others are logged and replaced by 1); confirmed by the pad's status. */
 ZEL_API bool SetPenProperties(uint32_t width, uint32_t colour);
@@ -250,8 +254,8 @@ ZEL_API uint32_t GetErrorText(uint32_t code, char* buffer, uint32_t size);
  * a serial port (SimulatorServeSerial with SetComPortPath).
  *
  * Pads are named by the handle SimulatorAttachPad returns (1, 2, ...); handles are never
- * reused. All simulator functions are thread-safe; calls with a
- * handle that names no pad fail (false, 0).
+ * reused. All simulator functions are thread-safe; calls with a handle that names no pad
+ * fail (false, 0).
  */
 
 /** One point of a scripted pen stroke. */

@@ -279,7 +279,8 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
     if (selected == nullptr) return 0;
 
     // On Linux the seam already reports the USB device above a composite device's interface
-    // node, which is the device instance ID the bulk pipe is looked up by.
+    // node, which is the device instance ID the bulk pipe is looked up by. It is a sysfs path
+    // and is not cut to any length.
     const std::string& deviceInstanceId = selected->usbDeviceId;
     captureMode.store(1, std::memory_order_release);
     bulkPipeOpen.store(0, std::memory_order_release);
