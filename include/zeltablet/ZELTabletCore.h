@@ -17,7 +17,8 @@
  *   applies from one of the following samples on. A callback and its context are stored
  *   together and replaced as one: a callback is never called with another registration's
  *   context. A call already running when the callback is replaced finishes with the old
- *   callback and context; once Disconnect has returned on a host thread, no call is running.
+ *   callback and context. Once Disconnect (or Connect, listDevices) has ended a connection on a
+ *   host thread, no callback of that connection is running or will run.
  * - Notifications (see ZELWindow) are posted from the reader thread and never block it.
  * - Inside a pen callback the host may call the exported functions, Disconnect and Connect
  *   included. Disconnect there ends the connection at once: no further sample of that
