@@ -279,14 +279,14 @@ typedef struct SimulatorPenPoint {
 
 /** A fault script entry. */
 typedef struct SimulatorFault {
-    uint32_t kind;     /* ZEL_SIM_FAULT_... */
-    int32_t reportId;  /* the feature report it applies to, or -1 for any */
-    uint32_t onSet;    /* nonzero: applies to SET requests */
-    uint32_t onGet;    /* nonzero: applies to GET requests */
-    uint32_t skip;     /* matching exchanges let through first */
-    uint32_t times;    /* matching exchanges it then applies to (0xFFFFFFFF: for ever) */
-    uint32_t code;     /* REFUSE: the pad's result code (1..255) */
-    uint32_t delayMs;  /* DELAY: at most 60000 */
+    uint32_t kind;    /* ZEL_SIM_FAULT_... */
+    int32_t reportId; /* the feature report it applies to, or -1 for any */
+    uint32_t onSet;   /* nonzero: applies to SET requests */
+    uint32_t onGet;   /* nonzero: applies to GET requests */
+    uint32_t skip;    /* matching exchanges let through first */
+    uint32_t times;   /* matching exchanges it then applies to (0xFFFFFFFF: for ever) */
+    uint32_t code;    /* REFUSE: the pad's result code (1..255) */
+    uint32_t delayMs; /* DELAY: at most 60000 */
 } SimulatorFault;
 
 /** Switches the simulator on (idempotent); switching it on ends any connection. */
