@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,6 +29,12 @@ constexpr double lateTolerance = 0.002;
 void sleepUntil(double when) {
     const double left = when - secondsNow();
     if (left > 0) std::this_thread::sleep_for(std::chrono::duration<double>(left));
+}
+
+// Paced output wakes from its sleeps on time only with the timer slack (50 us by default)
+// taken away; both threads of the pad do it.
+void dropTimerSlack() {
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 }  // namespace
@@ -135,6 +142,7 @@ void SerialPadServer::sendFrame(const std::vector<uint8_t>& packet, double notBe
 // ---- requests ------------------------------------------------------------------------------
 
 void SerialPadServer::receiveLoop() {
+    dropTimerSlack();
     uint8_t chunk[4096];
     while (!stopping_) {
         pollfd fds[2] = {{master_.get(), POLLIN, 0}, {stopSignal_.get(), POLLIN, 0}};
@@ -208,6 +216,7 @@ void SerialPadServer::answer(const Answer& reply, const std::vector<uint8_t>& pa
 // ---- pen data ------------------------------------------------------------------------------
 
 void SerialPadServer::penLoop() {
+    dropTimerSlack();
     std::vector<uint8_t> report;
     while (!stopping_) {
         switch (pad_.readInput(report, 1000, &penWake_)) {
