@@ -387,7 +387,7 @@ LuZlibDecoder::BlockEnd LuZlibDecoder::DecodeHuffman(const LuHuffmanNode* litera
     }
     BlockEnd end = BlockEnd::kFailed;
     bool done = false;
-    // A refill needs 8 bytes at the load position; the spec's byte position (load position
+    // A refill needs 8 bytes at the load position; the decoder's byte position (load position
     // minus the bytes still held) then stays below the end, so no end check can fire.
     while (fast && loadAt <= loadEnd) {
         if (outPos > flushAt) {

@@ -16,19 +16,19 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-PngSpec SmallRgb() {
-    PngSpec spec;
-    spec.width = 13;
-    spec.height = 9;
-    spec.colorType = 2;
-    spec.pixels = TextLikeBytes(13 * 9 * 3, 21);
-    spec.filters = {0, 1, 2, 3, 4};
-    return spec;
+PngLayout SmallRgb() {
+    PngLayout layout;
+    layout.width = 13;
+    layout.height = 9;
+    layout.colorType = 2;
+    layout.pixels = TextLikeBytes(13 * 9 * 3, 21);
+    layout.filters = {0, 1, 2, 3, 4};
+    return layout;
 }
 
 // The chunks of SmallRgb with `extra` inserted after IHDR.
-Bytes WithChunks(const std::vector<Bytes>& extra, PngSpec spec = SmallRgb()) {
-    std::vector<Bytes> chunks = SplitChunks(MakePng(spec));
+Bytes WithChunks(const std::vector<Bytes>& extra, PngLayout layout = SmallRgb()) {
+    std::vector<Bytes> chunks = SplitChunks(MakePng(layout));
     chunks.insert(chunks.begin() + 1, extra.begin(), extra.end());
     return Join(chunks);
 }
@@ -60,14 +60,14 @@ TEST(LuGenericPngDecoder, HeaderAndChunkLines) {
 }
 
 TEST(LuGenericPngDecoder, SplitAndEmptyImageDataChunksChangeNothing) {
-    PngSpec spec = SmallRgb();
-    spec.width = 120;
-    spec.height = 70;
-    spec.pixels = TextLikeBytes(120 * 70 * 3, 22);
-    const Bytes whole = DecodePng(MakePng(spec)).Pixels();
+    PngLayout layout = SmallRgb();
+    layout.width = 120;
+    layout.height = 70;
+    layout.pixels = TextLikeBytes(120 * 70 * 3, 22);
+    const Bytes whole = DecodePng(MakePng(layout)).Pixels();
     for (uint32_t parts : {2u, 7u, 50u}) {  // splits fall inside DEFLATE blocks
-        spec.idatParts = parts;
-        std::vector<Bytes> chunks = SplitChunks(MakePng(spec));
+        layout.idatParts = parts;
+        std::vector<Bytes> chunks = SplitChunks(MakePng(layout));
         chunks.insert(chunks.begin() + 2, Chunk("IDAT", {}));
         EXPECT_EQ(DecodePng(Join(chunks)).Pixels(), whole) << parts;
     }
@@ -88,18 +88,18 @@ TEST(LuGenericPngDecoder, WithoutAUsableHeaderTheFileIsRefused) {
 }
 
 TEST(LuGenericPngDecoder, PaletteChunks) {
-    PngSpec spec;
-    spec.width = 4;
-    spec.colorType = 3;
-    spec.pixels = {0, 1, 2, 1};
-    spec.palette = {10, 20, 30, 40, 50, 60, 70, 80, 90};
-    Decoded d = DecodePng(MakePng(spec));
+    PngLayout layout;
+    layout.width = 4;
+    layout.colorType = 3;
+    layout.pixels = {0, 1, 2, 1};
+    layout.palette = {10, 20, 30, 40, 50, 60, 70, 80, 90};
+    Decoded d = DecodePng(MakePng(layout));
     EXPECT_TRUE(d.Printed("3 palette entries\n"));
-    std::vector<Bytes> chunks = SplitChunks(MakePng(spec));
+    std::vector<Bytes> chunks = SplitChunks(MakePng(layout));
     chunks[1] = Chunk("PLTE", {1, 2, 3, 4, 5, 6, 7, 8});  // not a multiple of 3: refused
     EXPECT_EQ(DecodePng(Join(chunks)).result, -1);
     // An empty PLTE is skipped; a later one replaces the earlier, beyond 256 entries too.
-    chunks[1] = Chunk("PLTE", spec.palette);
+    chunks[1] = Chunk("PLTE", layout.palette);
     chunks.insert(chunks.begin() + 2, Chunk("PLTE", {}));
     EXPECT_EQ(DecodePng(Join(chunks)).decoder->palette.entryCount, 3u);
     chunks.insert(chunks.begin() + 2, Chunk("PLTE", Bytes(300 * 3, 7)));
@@ -109,7 +109,7 @@ TEST(LuGenericPngDecoder, PaletteChunks) {
 }
 
 TEST(LuGenericPngDecoder, TransparencyAndGammaChunks) {
-    PngSpec grey;
+    PngLayout grey;
     grey.width = 3;
     grey.colorType = 0;
     grey.pixels = {1, 2, 3};
@@ -130,12 +130,12 @@ TEST(LuGenericPngDecoder, TransparencyAndGammaChunks) {
     // known then (none), after it with the real one.
     EXPECT_EQ(DecodePng(WithChunks({Chunk("tRNS", {0, 1, 0, 2, 0})})).decoder->transparency.key[0],
               0x7fffffffu);
-    PngSpec spec = SmallRgb();
-    spec.trns = {0, 1, 0, 2, 0, 3};
-    spec.trnsBeforeIhdr = true;
-    EXPECT_EQ(DecodePng(MakePng(spec)).decoder->transparency.key[2], 0x7fffffffu);
-    spec.trnsBeforeIhdr = false;
-    EXPECT_EQ(DecodePng(MakePng(spec)).decoder->transparency.key[2], 3u);
+    PngLayout layout = SmallRgb();
+    layout.trns = {0, 1, 0, 2, 0, 3};
+    layout.trnsBeforeIhdr = true;
+    EXPECT_EQ(DecodePng(MakePng(layout)).decoder->transparency.key[2], 0x7fffffffu);
+    layout.trnsBeforeIhdr = false;
+    EXPECT_EQ(DecodePng(MakePng(layout)).decoder->transparency.key[2], 3u);
 }
 
 TEST(LuGenericPngDecoder, DamagedFilesThatStillDecode) {
@@ -157,9 +157,9 @@ TEST(LuGenericPngDecoder, DamagedFilesThatStillDecode) {
     EXPECT_FALSE(DecodePng(Join(tooLong)).Printed("Chunk name=IEND"));
 
     // Any cut: refused until the header is complete, decoded as far as it goes after.
-    PngSpec spec = SmallRgb();
-    spec.interlace = 1;
-    const Bytes file = MakePng(spec);
+    PngLayout layout = SmallRgb();
+    layout.interlace = 1;
+    const Bytes file = MakePng(layout);
     for (size_t cut = 0; cut < file.size(); ++cut)
         EXPECT_EQ(DecodePng(Bytes(file.begin(), file.begin() + cut)).result, cut < 33 ? -1 : 1);
 }

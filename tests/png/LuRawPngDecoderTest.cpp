@@ -17,8 +17,8 @@ const std::pair<uint32_t, uint32_t> kSupported[] = {{0, 1}, {0, 8}, {2, 8}, {2, 
                                                     {3, 4}, {3, 8}, {4, 8}, {6, 8}};
 
 // Same pixels as libpng, except that 1-bit greyscale pixels always have alpha 0.
-void ExpectSameAsLibpng(const PngSpec& spec) {
-    const Bytes file = MakePng(spec);
+void ExpectSameAsLibpng(const PngLayout& layout) {
+    const Bytes file = MakePng(layout);
     const Decoded ours = DecodePng(file);
     uint32_t width = 0, height = 0;
     Bytes want;
@@ -26,14 +26,15 @@ void ExpectSameAsLibpng(const PngSpec& spec) {
     ASSERT_EQ(ours.result, 1);
     ASSERT_EQ(ours.decoder->pixelWidth, width);
     ASSERT_EQ(ours.decoder->pixelHeight, height);
-    if (spec.colorType == 0 && spec.bitDepth == 1)
+    if (layout.colorType == 0 && layout.bitDepth == 1)
         for (size_t i = 3; i < want.size(); i += 4)
             want[i] = 0;
     const Bytes got = ours.Pixels();
     const auto differ = std::mismatch(got.begin(), got.end(), want.begin());
     EXPECT_EQ(differ.first, got.end())
-        << "type " << spec.colorType << "/" << spec.bitDepth << " interlace " << spec.interlace
-        << " " << spec.width << "x" << spec.height << ": byte " << (differ.first - got.begin());
+        << "type " << layout.colorType << "/" << layout.bitDepth << " interlace "
+        << layout.interlace << " " << layout.width << "x" << layout.height << ": byte "
+        << (differ.first - got.begin());
 }
 
 TEST(LuRawPngDecoder, EveryFormatFilterAndInterlaceMatchesLibpng) {
@@ -43,114 +44,114 @@ TEST(LuRawPngDecoder, EveryFormatFilterAndInterlaceMatchesLibpng) {
     for (const auto& [colorType, bitDepth] : kSupported)
         for (uint32_t interlace : {0u, 1u})
             for (const auto& [w, h] : sizes) {
-                PngSpec spec;
-                spec.width = w;
-                spec.height = h;
-                spec.colorType = colorType;
-                spec.bitDepth = bitDepth;
-                spec.interlace = interlace;
-                spec.filters = {0, 1, 2, 3, 4, 4, 3, 1};
-                FillRandom(spec, seed++, bitDepth == 4 ? 16 : 200);
-                ExpectSameAsLibpng(spec);
+                PngLayout layout;
+                layout.width = w;
+                layout.height = h;
+                layout.colorType = colorType;
+                layout.bitDepth = bitDepth;
+                layout.interlace = interlace;
+                layout.filters = {0, 1, 2, 3, 4, 4, 3, 1};
+                FillRandom(layout, seed++, bitDepth == 4 ? 16 : 200);
+                ExpectSameAsLibpng(layout);
             }
 }
 
 TEST(LuRawPngDecoder, TransparencyMatchesLibpng) {
-    PngSpec spec;
-    spec.width = 40;
-    spec.height = 30;
-    spec.filters = {4, 1};
+    PngLayout layout;
+    layout.width = 40;
+    layout.height = 30;
+    layout.filters = {4, 1};
     for (uint32_t interlace : {0u, 1u}) {
-        spec.interlace = interlace;
-        spec.colorType = 2;  // truecolour 8 with a key that occurs
-        spec.bitDepth = 8;
-        FillRandom(spec, 7);
-        for (size_t i = 0; i < spec.pixels.size(); i += 9)
-            std::copy_n(std::begin({200, 100, 50}), 3, spec.pixels.begin() + i);
-        spec.trns = {0, 200, 0, 100, 0, 50};
-        ExpectSameAsLibpng(spec);
-        spec.bitDepth = 16;  // the key matches on all 16 bits
-        FillRandom(spec, 8);
-        for (size_t i = 0; i < spec.pixels.size(); i += 18)
-            std::copy_n(std::begin({1, 2, 3, 4, 5, 6}), 6, spec.pixels.begin() + i);
-        spec.trns = {1, 2, 3, 4, 5, 6};
-        ExpectSameAsLibpng(spec);
-        spec.colorType = 0;
-        spec.bitDepth = 8;
-        FillRandom(spec, 9);
-        spec.trns = {0, spec.pixels[5]};
-        ExpectSameAsLibpng(spec);
-        spec.colorType = 3;  // fewer alphas than palette entries
+        layout.interlace = interlace;
+        layout.colorType = 2;  // truecolour 8 with a key that occurs
+        layout.bitDepth = 8;
+        FillRandom(layout, 7);
+        for (size_t i = 0; i < layout.pixels.size(); i += 9)
+            std::copy_n(std::begin({200, 100, 50}), 3, layout.pixels.begin() + i);
+        layout.trns = {0, 200, 0, 100, 0, 50};
+        ExpectSameAsLibpng(layout);
+        layout.bitDepth = 16;  // the key matches on all 16 bits
+        FillRandom(layout, 8);
+        for (size_t i = 0; i < layout.pixels.size(); i += 18)
+            std::copy_n(std::begin({1, 2, 3, 4, 5, 6}), 6, layout.pixels.begin() + i);
+        layout.trns = {1, 2, 3, 4, 5, 6};
+        ExpectSameAsLibpng(layout);
+        layout.colorType = 0;
+        layout.bitDepth = 8;
+        FillRandom(layout, 9);
+        layout.trns = {0, layout.pixels[5]};
+        ExpectSameAsLibpng(layout);
+        layout.colorType = 3;  // fewer alphas than palette entries
         for (uint32_t depth : {4u, 8u}) {
-            spec.bitDepth = depth;
-            FillRandom(spec, 10, depth == 4 ? 16 : 60);
-            spec.trns = {0, 17, 128, 255, 3};
-            ExpectSameAsLibpng(spec);
+            layout.bitDepth = depth;
+            FillRandom(layout, 10, depth == 4 ? 16 : 60);
+            layout.trns = {0, 17, 128, 255, 3};
+            ExpectSameAsLibpng(layout);
         }
-        spec.trns.clear();
-        spec.palette.clear();
+        layout.trns.clear();
+        layout.palette.clear();
     }
 }
 
 TEST(LuRawPngDecoder, PixelsLibpngCannotJudge) {
-    PngSpec spec;
-    spec.pixels = {10, 20, 30, 40};
-    EXPECT_EQ(DecodePng(MakePng(spec)).Pixels(), (Bytes{30, 20, 10, 40}));
+    PngLayout layout;
+    layout.pixels = {10, 20, 30, 40};
+    EXPECT_EQ(DecodePng(MakePng(layout)).Pixels(), (Bytes{30, 20, 10, 40}));
 
     // 1-bit greyscale of width 10: two bytes per row, padding bits ignored, alpha always 0.
-    spec.width = 10;
-    spec.height = 2;
-    spec.colorType = 0;
-    spec.bitDepth = 1;
-    spec.pixels = {0xA5, 0xFF, 0x00, 0x7F};
+    layout.width = 10;
+    layout.height = 2;
+    layout.colorType = 0;
+    layout.bitDepth = 1;
+    layout.pixels = {0xA5, 0xFF, 0x00, 0x7F};
     Bytes want;
     for (int bit : {1, 0, 1, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}) {
         const unsigned char v = bit ? 255 : 0;
         want.insert(want.end(), {v, v, v, 0});
     }
-    EXPECT_EQ(DecodePng(MakePng(spec)).Pixels(), want);
+    EXPECT_EQ(DecodePng(MakePng(layout)).Pixels(), want);
 
     // 4-bit indexed of odd width: the last low nibble is ignored; an index beyond the palette
     // leaves its pixel transparent black.
-    spec.width = 3;
-    spec.height = 1;
-    spec.colorType = 3;
-    spec.bitDepth = 4;
-    spec.pixels = {0x01, 0x2F};
-    spec.palette = {1, 2, 3, 4, 5, 6};
-    EXPECT_EQ(DecodePng(MakePng(spec)).Pixels(), (Bytes{3, 2, 1, 255, 6, 5, 4, 255, 0, 0, 0, 0}));
+    layout.width = 3;
+    layout.height = 1;
+    layout.colorType = 3;
+    layout.bitDepth = 4;
+    layout.pixels = {0x01, 0x2F};
+    layout.palette = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(DecodePng(MakePng(layout)).Pixels(), (Bytes{3, 2, 1, 255, 6, 5, 4, 255, 0, 0, 0, 0}));
 
     // Filter type 5 leaves the row as stored.
-    spec = PngSpec();
-    spec.width = 2;
-    spec.height = 2;
-    spec.colorType = 0;
-    EXPECT_EQ(DecodePng(MakePngFromStream(spec, Compress({0, 10, 20, 5, 3, 4}, 6))).Pixels(),
+    layout = PngLayout();
+    layout.width = 2;
+    layout.height = 2;
+    layout.colorType = 0;
+    EXPECT_EQ(DecodePng(MakePngFromStream(layout, Compress({0, 10, 20, 5, 3, 4}, 6))).Pixels(),
               (Bytes{10, 10, 10, 255, 20, 20, 20, 255, 3, 3, 3, 255, 4, 4, 4, 255}));
 }
 
 TEST(LuRawPngDecoder, InterlacePasses) {
-    PngSpec spec;
-    spec.colorType = 2;
-    spec.pixels = {1, 2, 3};
-    spec.interlace = 1;
-    Decoded d = DecodePng(MakePng(spec));  // 1 x 1: everything in pass 1
+    PngLayout layout;
+    layout.colorType = 2;
+    layout.pixels = {1, 2, 3};
+    layout.interlace = 1;
+    Decoded d = DecodePng(MakePng(layout));  // 1 x 1: everything in pass 1
     EXPECT_EQ(d.Pixels(), (Bytes{3, 2, 1, 255}));
     EXPECT_TRUE(d.Printed("Interlace Pass 8\n"));
 
-    spec.width = 1;  // passes 2, 4 and 6 have no columns
-    spec.height = 8;
-    FillRandom(spec, 11);
-    spec.filters = {1, 2, 3, 4};
-    const Bytes interlaced = DecodePng(MakePng(spec)).Pixels();
-    spec.interlace = 0;
-    EXPECT_EQ(DecodePng(MakePng(spec)).Pixels(), interlaced);
+    layout.width = 1;  // passes 2, 4 and 6 have no columns
+    layout.height = 8;
+    FillRandom(layout, 11);
+    layout.filters = {1, 2, 3, 4};
+    const Bytes interlaced = DecodePng(MakePng(layout)).Pixels();
+    layout.interlace = 0;
+    EXPECT_EQ(DecodePng(MakePng(layout)).Pixels(), interlaced);
 
-    spec.width = spec.height = 16;  // no empty pass: passes 2 to 8 announced once each
-    spec.interlace = 1;
-    FillRandom(spec, 12);
+    layout.width = layout.height = 16;  // no empty pass: passes 2 to 8 announced once each
+    layout.interlace = 1;
+    FillRandom(layout, 12);
     std::vector<std::string> passes;
-    for (const std::string& line : Lines(DecodePng(MakePng(spec)).console))
+    for (const std::string& line : Lines(DecodePng(MakePng(layout)).console))
         if (line.rfind("Interlace Pass ", 0) == 0) passes.push_back(line.substr(15));
     EXPECT_EQ(passes, (std::vector<std::string>{"2", "3", "4", "5", "6", "7", "8"}));
 }
@@ -159,10 +160,10 @@ TEST(LuRawPngDecoder, Refusals) {
     const std::pair<uint32_t, uint32_t> formats[] = {{0, 2},  {0, 4},  {0, 16}, {3, 1}, {3, 2},
                                                      {4, 16}, {6, 16}, {1, 8},  {5, 8}, {0, 0}};
     for (const auto& [colorType, bitDepth] : formats) {
-        PngSpec spec;
-        spec.colorType = colorType;
-        spec.bitDepth = bitDepth;
-        const Decoded d = DecodePng(MakePngFromStream(spec, Compress(Bytes(100, 0), 6)));
+        PngLayout layout;
+        layout.colorType = colorType;
+        layout.bitDepth = bitDepth;
+        const Decoded d = DecodePng(MakePngFromStream(layout, Compress(Bytes(100, 0), 6)));
         EXPECT_EQ(d.result, -1);
         EXPECT_TRUE(d.Printed("Unsupported colorType-bitDepth combination.\n"));
         EXPECT_EQ(d.decoder->pixelWidth, 0u);
@@ -170,37 +171,37 @@ TEST(LuRawPngDecoder, Refusals) {
     const std::pair<uint32_t, uint32_t> sizes[] = {
         {0, 5}, {5, 0}, {0x80000000u, 2}, {65536, 65536}, {(1u << 20) + 1, 1}, {16385, 16384}};
     for (const auto& [w, h] : sizes) {
-        PngSpec spec;
-        spec.width = w;
-        spec.height = h;
-        const Decoded d = DecodePng(MakePngFromStream(spec, Compress(Bytes(100, 0), 6)));
+        PngLayout layout;
+        layout.width = w;
+        layout.height = h;
+        const Decoded d = DecodePng(MakePngFromStream(layout, Compress(Bytes(100, 0), 6)));
         EXPECT_EQ(d.result, -1);
         EXPECT_TRUE(d.Printed("Unsupported image size.\n")) << w << "x" << h;
     }
-    PngSpec spec;
-    spec.interlace = 2;
-    spec.pixels = {1, 2, 3, 4};
-    const Decoded d = DecodePng(MakePng(spec));
+    PngLayout layout;
+    layout.interlace = 2;
+    layout.pixels = {1, 2, 3, 4};
+    const Decoded d = DecodePng(MakePng(layout));
     EXPECT_EQ(d.result, -1);
     EXPECT_TRUE(d.Printed("Unsupported interlace method.\n"));
 }
 
 TEST(LuRawPngDecoder, SurplusAndMissingData) {
-    PngSpec spec;
-    spec.width = 5;
-    spec.height = 4;
-    spec.colorType = 2;
-    FillRandom(spec, 13);
-    const Bytes reference = DecodePng(MakePng(spec)).Pixels();
-    Bytes stream = FilteredStream(spec);
+    PngLayout layout;
+    layout.width = 5;
+    layout.height = 4;
+    layout.colorType = 2;
+    FillRandom(layout, 13);
+    const Bytes reference = DecodePng(MakePng(layout)).Pixels();
+    Bytes stream = FilteredStream(layout);
     stream.insert(stream.end(), 50, 7);  // surplus: refused, the image is complete
-    Decoded d = DecodePng(MakePngFromStream(spec, Compress(stream, 6)));
+    Decoded d = DecodePng(MakePngFromStream(layout, Compress(stream, 6)));
     EXPECT_EQ(d.result, 1);
     EXPECT_EQ(d.Pixels(), reference);
     EXPECT_TRUE(d.Printed("Final Position (-1,4)\n"));
 
     stream.resize(1 + 15 + 1 + 7);  // row 0, then two pixels and a byte of row 1
-    d = DecodePng(MakePngFromStream(spec, Compress(stream, 6)));
+    d = DecodePng(MakePngFromStream(layout, Compress(stream, 6)));
     EXPECT_EQ(d.result, 1);
     Bytes want(reference.begin(), reference.begin() + 7 * 4);
     want.resize(reference.size(), 0);  // the rest stays transparent black
@@ -214,17 +215,17 @@ TEST(LuRawPngDecoder, RunsAndSingleBytesAgree) {
     std::mt19937 random(5);
     for (const auto& [colorType, bitDepth] : kSupported)
         for (uint32_t interlace : {0u, 1u}) {
-            PngSpec spec;
-            spec.width = 11;
-            spec.height = 7;
-            spec.colorType = colorType;
-            spec.bitDepth = bitDepth;
-            spec.interlace = interlace;
-            spec.filters = {1, 4, 3, 2, 0};
-            FillRandom(spec, 14);
-            Bytes stream = FilteredStream(spec);
+            PngLayout layout;
+            layout.width = 11;
+            layout.height = 7;
+            layout.colorType = colorType;
+            layout.bitDepth = bitDepth;
+            layout.interlace = interlace;
+            layout.filters = {1, 4, 3, 2, 0};
+            FillRandom(layout, 14);
+            Bytes stream = FilteredStream(layout);
             stream.insert(stream.end(), {0, 0});
-            const Bytes header = MakePngFromStream(spec, {});
+            const Bytes header = MakePngFromStream(layout, {});
             for (size_t cut : {stream.size(), stream.size() / 2, size_t{1}, size_t{17}}) {
                 LuRawPngDecoder single, runs;
                 CaptureStdout();
@@ -279,13 +280,13 @@ TEST(LuRawPngDecoder, PaethPredictor) {
 // Decoders used again, and at once on several threads (sharing only the leak tracker and
 // each thread's node store), give the same pixels.
 TEST(LuRawPngDecoder, ReuseAndThreads) {
-    PngSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.colorType = 2;
-    spec.interlace = 1;
-    spec.pixels = TextLikeBytes(64 * 48 * 3, 16);
-    const Bytes file = MakePng(spec);
+    PngLayout layout;
+    layout.width = 64;
+    layout.height = 48;
+    layout.colorType = 2;
+    layout.interlace = 1;
+    layout.pixels = TextLikeBytes(64 * 48 * 3, 16);
+    const Bytes file = MakePng(layout);
     const Bytes reference = DecodePng(file).Pixels();
     std::vector<Bytes> results(4);
     std::vector<std::thread> threads;

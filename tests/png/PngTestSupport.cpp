@@ -141,36 +141,36 @@ uint32_t RowBytes(uint32_t width, uint32_t colorType, uint32_t bitDepth) {
     return static_cast<uint32_t>((uint64_t{width} * bitsPerPixel(colorType, bitDepth) + 7) / 8);
 }
 
-void FillRandom(PngSpec& spec, uint32_t seed, uint32_t entries) {
+void FillRandom(PngLayout& layout, uint32_t seed, uint32_t entries) {
     std::mt19937 random(seed);
-    spec.pixels = RandomBytes(
-        size_t{RowBytes(spec.width, spec.colorType, spec.bitDepth)} * spec.height, seed);
-    if (spec.colorType != 3) return;
-    for (auto& byte : spec.pixels)
-        byte = spec.bitDepth == 4
+    layout.pixels = RandomBytes(
+        size_t{RowBytes(layout.width, layout.colorType, layout.bitDepth)} * layout.height, seed);
+    if (layout.colorType != 3) return;
+    for (auto& byte : layout.pixels)
+        byte = layout.bitDepth == 4
                    ? static_cast<unsigned char>((random() % entries) << 4 | (random() % entries))
                    : static_cast<unsigned char>(random() % entries);
-    spec.palette = RandomBytes(entries * 3, seed + 1);
+    layout.palette = RandomBytes(entries * 3, seed + 1);
 }
 
-Bytes FilteredStream(const PngSpec& spec) {
-    const uint32_t bits = bitsPerPixel(spec.colorType, spec.bitDepth);
+Bytes FilteredStream(const PngLayout& layout) {
+    const uint32_t bits = bitsPerPixel(layout.colorType, layout.bitDepth);
     const uint32_t unit = std::max<uint32_t>(1, bits / 8);
-    const uint32_t fullRow = RowBytes(spec.width, spec.colorType, spec.bitDepth);
+    const uint32_t fullRow = RowBytes(layout.width, layout.colorType, layout.bitDepth);
     static const uint32_t kPasses[8][4] = {{0, 1, 0, 1}, {0, 8, 0, 8}, {4, 8, 0, 8}, {0, 4, 4, 8},
                                            {2, 4, 0, 4}, {0, 2, 2, 4}, {1, 2, 0, 2}, {0, 1, 1, 2}};
     Bytes out;
     uint32_t rowNumber = 0;
-    for (int p = spec.interlace ? 1 : 0; p < (spec.interlace ? 8 : 1); ++p) {
+    for (int p = layout.interlace ? 1 : 0; p < (layout.interlace ? 8 : 1); ++p) {
         const uint32_t* pass = kPasses[p];
-        const uint32_t w = (spec.width + pass[1] - 1 - pass[0]) / pass[1];
-        const uint32_t h = (spec.height + pass[3] - 1 - pass[2]) / pass[3];
+        const uint32_t w = (layout.width + pass[1] - 1 - pass[0]) / pass[1];
+        const uint32_t h = (layout.height + pass[3] - 1 - pass[2]) / pass[3];
         if (w == 0) continue;
         Bytes above;
         for (uint32_t y = 0; y < h; ++y) {
             const unsigned char* source =
-                spec.pixels.data() + size_t{pass[2] + y * pass[3]} * fullRow;
-            Bytes row(RowBytes(w, spec.colorType, spec.bitDepth), 0);
+                layout.pixels.data() + size_t{pass[2] + y * pass[3]} * fullRow;
+            Bytes row(RowBytes(w, layout.colorType, layout.bitDepth), 0);
             for (uint32_t x = 0; x < w; ++x) {
                 const uint32_t sx = pass[0] + x * pass[1];
                 if (bits >= 8) {
@@ -183,7 +183,7 @@ Bytes FilteredStream(const PngSpec& spec) {
                 }
             }
             const uint8_t filter =
-                spec.filters.empty() ? 0 : spec.filters[rowNumber++ % spec.filters.size()];
+                layout.filters.empty() ? 0 : layout.filters[rowNumber++ % layout.filters.size()];
             filterRow(row, above, unit, filter, out);
             above = row;
         }
@@ -205,19 +205,20 @@ Bytes Chunk(const char* type, const Bytes& data) {
     return out;
 }
 
-Bytes MakePngFromStream(const PngSpec& spec, const Bytes& zlibStream) {
+Bytes MakePngFromStream(const PngLayout& layout, const Bytes& zlibStream) {
     std::vector<Bytes> chunks;
     Bytes ihdr;
-    for (uint32_t value : {spec.width, spec.height})
+    for (uint32_t value : {layout.width, layout.height})
         for (int shift = 24; shift >= 0; shift -= 8)
             ihdr.push_back(uint8_t(value >> shift));
-    ihdr.insert(ihdr.end(),
-                {uint8_t(spec.bitDepth), uint8_t(spec.colorType), 0, 0, uint8_t(spec.interlace)});
-    if (spec.trnsBeforeIhdr && !spec.trns.empty()) chunks.push_back(Chunk("tRNS", spec.trns));
+    ihdr.insert(ihdr.end(), {uint8_t(layout.bitDepth), uint8_t(layout.colorType), 0, 0,
+                             uint8_t(layout.interlace)});
+    if (layout.trnsBeforeIhdr && !layout.trns.empty()) chunks.push_back(Chunk("tRNS", layout.trns));
     chunks.push_back(Chunk("IHDR", ihdr));
-    if (!spec.palette.empty()) chunks.push_back(Chunk("PLTE", spec.palette));
-    if (!spec.trnsBeforeIhdr && !spec.trns.empty()) chunks.push_back(Chunk("tRNS", spec.trns));
-    const size_t part = (zlibStream.size() + spec.idatParts - 1) / spec.idatParts;
+    if (!layout.palette.empty()) chunks.push_back(Chunk("PLTE", layout.palette));
+    if (!layout.trnsBeforeIhdr && !layout.trns.empty())
+        chunks.push_back(Chunk("tRNS", layout.trns));
+    const size_t part = (zlibStream.size() + layout.idatParts - 1) / layout.idatParts;
     for (size_t at = 0; at < zlibStream.size(); at += part)
         chunks.push_back(
             Chunk("IDAT", Bytes(zlibStream.begin() + at,

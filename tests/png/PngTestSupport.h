@@ -53,7 +53,7 @@ class Collector : public LuGenericPngDecoder {
     bool runs_;
 };
 
-struct PngSpec {
+struct PngLayout {
     uint32_t width = 1, height = 1, bitDepth = 8, colorType = 6, interlace = 0;
     Bytes pixels;  // unfiltered rows of the whole image
     Bytes palette, trns;
@@ -64,13 +64,13 @@ struct PngSpec {
 
 uint32_t RowBytes(uint32_t width, uint32_t colorType, uint32_t bitDepth);
 // Random pixels; palette indices stay below `entries`, for which a random palette is made.
-void FillRandom(PngSpec& spec, uint32_t seed, uint32_t entries = 16);
+void FillRandom(PngLayout& layout, uint32_t seed, uint32_t entries = 16);
 // The filtered (for Adam7: pass by pass) byte stream that inflates to the image.
-Bytes FilteredStream(const PngSpec& spec);
+Bytes FilteredStream(const PngLayout& layout);
 Bytes Chunk(const char* type, const Bytes& data);
-Bytes MakePngFromStream(const PngSpec& spec, const Bytes& zlibStream);
-inline Bytes MakePng(const PngSpec& spec) {
-    return MakePngFromStream(spec, Compress(FilteredStream(spec), 6));
+Bytes MakePngFromStream(const PngLayout& layout, const Bytes& zlibStream);
+inline Bytes MakePng(const PngLayout& layout) {
+    return MakePngFromStream(layout, Compress(FilteredStream(layout), 6));
 }
 // The chunks of a file (each with length, type and CRC), and the file made of chunks.
 std::vector<Bytes> SplitChunks(const Bytes& file);
