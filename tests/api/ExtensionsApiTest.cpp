@@ -1,4 +1,4 @@
-// The extensions: error texts, serial port mapping, the simulator's argument checks, and the
+// The extensions: error texts, the simulator's argument checks, and the
 // log file's behaviour.
 #include <cstring>
 #include <string>
@@ -22,14 +22,6 @@ TEST(ErrorText, CopiesLikeSnprintf) {
     EXPECT_EQ(buffer[0], 'x') << "size 0 writes nothing";
     ASSERT_GT(GetErrorText(0x300, buffer, sizeof buffer), 0u);
     EXPECT_STREQ(buffer, "Timeout while trying to send a request to Tablet");
-}
-
-TEST(ComPortPath, Refusals) {
-    EXPECT_FALSE(SetComPortPath(0, "/dev/ttyUSB0")) << "port 0 means HID";
-    const std::string tooLong(5000, 'a');
-    EXPECT_FALSE(SetComPortPath(2, tooLong.c_str()));
-    EXPECT_TRUE(SetComPortPath(2, "/dev/ttyUSB0"));
-    EXPECT_TRUE(SetComPortPath(2, nullptr));
 }
 
 using SimulatorChecks = HostTest;

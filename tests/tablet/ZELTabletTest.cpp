@@ -268,25 +268,6 @@ TEST_F(TabletVirtual, ListingFiltersBySelectorAndEndsTheConnection) {
     EXPECT_EQ(entries[2].uid, 0x333u);
 }
 
-TEST_F(TabletVirtual, ListingWithAComPortIsEmptyAndDropsTheConnection) {
-    attach(0xA3, 1);
-    ASSERT_EQ(tablet->connect(0, 0, 0, 0), 1);
-    DeviceEntry entries[10] = {};
-    uint32_t count = 5;
-    EXPECT_EQ(tablet->listDevices(0, 3, 0, entries, &count), 1);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(entries[0].productId, 0u);
-    EXPECT_FALSE(tablet->isConnected());
-}
-
-TEST_F(TabletVirtual, NoPadFailsListingAndConnection) {
-    DeviceEntry entries[10] = {};
-    uint32_t count = 0;
-    EXPECT_EQ(tablet->listDevices(0, 0, 0, entries, &count), 0);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(tablet->connect(0, 0, 0, 0), 0);
-}
-
 TEST_F(TabletVirtual, MoreThanTenPadsListTheFirstTen) {
     for (uint32_t i = 0; i < 12; ++i)
         attach(0xA2, 100 + i);
@@ -340,19 +321,6 @@ TEST_F(TabletVirtual, FieldsBeforeAnyConnection) {
     EXPECT_EQ(tablet->getStatus(&status), 0) << "nothing to send on";
     EXPECT_EQ(tablet->setInkingMode(1), 0);
     EXPECT_FALSE(tablet->isConnected());
-}
-
-TEST_F(TabletVirtual, UnplugFailsTheConnectionTestUntilReleased) {
-    auto pad = attach(0xA2, 5);
-    ASSERT_EQ(tablet->connect(0, 0, 0, 0), 1);
-    EXPECT_TRUE(tablet->isConnected());
-    pad->unplug();
-    EXPECT_FALSE(tablet->isConnected());
-    tablet->disconnect();
-    EXPECT_FALSE(tablet->isConnected());
-    pad->replug();
-    ASSERT_EQ(tablet->connect(0, 0, 0, 0), 1);
-    EXPECT_TRUE(tablet->isConnected());
 }
 
 TEST_F(TabletVirtual, PenRecordsReachTheDeliveryAndTheNotifier) {
