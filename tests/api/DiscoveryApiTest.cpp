@@ -104,6 +104,23 @@ TEST_F(Discovery, DisconnectResults) {
     EXPECT_EQ(Disconnect(), 0);
 }
 
+TEST_F(Discovery, UnplugInTheMiddleOfASetting) {
+    const int32_t pad = connectTo(0xA3);
+    onCDllCallback(recordSimple);
+    ASSERT_TRUE(queue(pad, {point(1, 1, 10)}));
+    ASSERT_EQ(Recorder::instance().waitFor(1).size(), 1u);
+    const SimulatorFault unplug{ZEL_SIM_FAULT_UNPLUG, 0x2B, 1, 0, 0, 1, 0, 0};
+    ASSERT_TRUE(SimulatorAddFault(pad, &unplug));
+    EXPECT_FALSE(SetBacklightBrightness(1));
+    EXPECT_EQ(readLog(), "Internal Error: Issue setting backlight level.\r\n");
+    EXPECT_FALSE(isConnected());
+    EXPECT_EQ(GetBacklightBrightness(), 0xFFFFFFFFu);
+    EXPECT_EQ(Disconnect(), 1);
+    // A new connection finds nothing and releases the dead one.
+    EXPECT_FALSE(Connect(0, 0));
+    EXPECT_EQ(Recorder::instance().count(), 1u);
+}
+
 TEST_F(Discovery, UidIsWrittenMostSignificantByteFirst) {
     const int32_t pad = connectTo(0xA1);
     const uint8_t bytes[4] = {0x12, 0x34, 0x56, 0x78};
