@@ -5,6 +5,16 @@ set(CMAKE_C_VISIBILITY_PRESET hidden)
 set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 
+# With fuzzers, every object is instrumented for libFuzzer's coverage feedback, so a fuzz
+# target learns from the library code it drives and not only from its own file. Programs
+# that do not link libFuzzer get the hooks' default bodies from the sanitizer runtime.
+if(ZEL_BUILD_FUZZERS)
+  if(NOT ZEL_SANITIZE)
+    message(FATAL_ERROR "ZEL_BUILD_FUZZERS goes with ZEL_SANITIZE (address,undefined)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(ZEL_SANITIZE)
   add_compile_options(-fsanitize=${ZEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${ZEL_SANITIZE})
