@@ -58,6 +58,9 @@ TEST_F(Concurrency, CommandsAndRegistrationsWhileSamplesFlow) {
     }
     stop = true;
     registrar.join();
+    // The pad has sent everything; the reader may still be delivering the last samples.
+    for (int i = 0; i < 500 && deliveries.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(torn.load(), 0) << "a callback met another registration's context";
     EXPECT_GT(deliveries.load(), 0);
     EXPECT_EQ(Disconnect(), 0);
