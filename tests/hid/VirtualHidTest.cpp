@@ -71,8 +71,10 @@ TEST_F(VirtualHid, FeatureReportsRoundTrip) {
     ASSERT_TRUE(transport->getFeature(readBack, sizeof readBack, nullptr));
     EXPECT_EQ(readBack[1], 0x01);
     uint8_t status[5] = {0x03};
-    ASSERT_TRUE(transport->getFeature(status, sizeof status, nullptr));
+    uint32_t word = 0xABCD;
+    ASSERT_TRUE(transport->getFeature(status, sizeof status, &word));
     EXPECT_EQ(status[2], 0) << "last result: success";
+    EXPECT_EQ(word, 0xABCDu) << "the HID transport never writes the status word";
 }
 
 TEST_F(VirtualHid, PenStrokeArrivesOnTheReaderThread) {
