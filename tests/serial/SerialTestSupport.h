@@ -1,17 +1,18 @@
 // Shared pieces of the serial transport tests: a listener that records pen samples and knows
-// the tablet's set of GET_REPORT answers, and the pad's framing for building answers.
+// which reports answer a GET_REPORT, and the pad's framing for building input.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "sim/PadCodec.h"
 #include "transport/InterfaceListener.h"
 
 namespace zel::test {
+
+using Bytes = std::vector<uint8_t>;
 
 class RecordingListener : public InterfaceListener {
   public:
@@ -21,34 +22,13 @@ class RecordingListener : public InterfaceListener {
         changed_.notify_all();
     }
 
-    bool isFeatureReport(uint8_t id) override {
-        switch (id) {
-            case 0x03:
-            case 0x08:
-            case 0x09:
-            case 0x0A:
-            case 0x13:
-            case 0x14:
-            case 0x1A:
-            case 0x1B:
-            case 0x21:
-            case 0x22:
-                return true;
-            default:
-                return false;
-        }
-    }
+    // The GET_REPORT answers these tests ask for.
+    bool isFeatureReport(uint8_t id) override { return id == 0x03 || (id >= 0x08 && id <= 0x0A); }
 
     // Waits (generously: machines are shared) until `count` samples arrived.
-    std::vector<PenData> waitFor(size_t count, int seconds = 20) {
+    std::vector<PenData> waitFor(size_t count) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(seconds),
-                          [&] { return samples_.size() >= count; });
-        return samples_;
-    }
-
-    std::vector<PenData> samples() {
-        std::lock_guard<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return samples_.size() >= count; });
         return samples_;
     }
 
@@ -58,7 +38,7 @@ class RecordingListener : public InterfaceListener {
     std::vector<PenData> samples_;
 };
 
-inline std::vector<uint8_t> padFrame(const std::vector<uint8_t>& packet, bool crc = true) {
+inline Bytes padFrame(const Bytes& packet, bool crc = true) {
     return sim::padEncodeFrame(packet.data(), packet.size(), crc);
 }
 
