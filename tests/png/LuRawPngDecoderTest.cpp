@@ -1,7 +1,12 @@
-// Unfiltering and pixel output: every supported format, plain and interlaced, every filter,
-// against libpng; the alpha rules; refusals; delivery by single bytes against runs; threads.
+// Files to pixels: every supported format, plain and interlaced, every filter, against libpng;
+// refused and damaged files; delivery by single bytes against runs; the file route; threads.
 #include <gtest/gtest.h>
+#include <png.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -13,292 +18,217 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-const std::pair<uint32_t, uint32_t> kSupported[] = {{0, 1}, {0, 8}, {2, 8}, {2, 16},
-                                                    {3, 4}, {3, 8}, {4, 8}, {6, 8}};
+Image RandomImage(uint32_t w, uint32_t h, uint32_t colorType, uint32_t bitDepth, uint32_t interlace,
+                  uint32_t seed) {
+    const uint32_t samples[7] = {1, 0, 3, 1, 2, 0, 4};
+    Image image{w, h, bitDepth, colorType, interlace, {}, {}};
+    image.pixels = RandomBytes(size_t{h} * ((w * samples[colorType] * bitDepth + 7) / 8), seed);
+    return image;
+}
 
-// Same pixels as libpng, except that 1-bit greyscale pixels always have alpha 0.
-void ExpectSameAsLibpng(const PngLayout& layout) {
-    const Bytes file = MakePng(layout);
-    const Decoded ours = DecodePng(file);
-    uint32_t width = 0, height = 0;
-    Bytes want;
-    ASSERT_TRUE(DecodeWithLibpng(file, width, height, want));
-    ASSERT_EQ(ours.result, 1);
-    ASSERT_EQ(ours.decoder->pixelWidth, width);
-    ASSERT_EQ(ours.decoder->pixelHeight, height);
-    if (layout.colorType == 0 && layout.bitDepth == 1)
-        for (size_t i = 3; i < want.size(); i += 4)
-            want[i] = 0;
-    const Bytes got = ours.Pixels();
-    const auto differ = std::mismatch(got.begin(), got.end(), want.begin());
-    EXPECT_EQ(differ.first, got.end())
-        << "type " << layout.colorType << "/" << layout.bitDepth << " interlace "
-        << layout.interlace << " " << layout.width << "x" << layout.height << ": byte "
-        << (differ.first - got.begin());
+void ExpectDecodedLikeLibpng(const Image& image) {
+    const Bytes file = EncodeWithLibpng(image);
+    ExpectSameAsLibpng(file, DecodePng(file),
+                       testing::PrintToString(std::vector<uint32_t>{
+                           image.colorType, image.bitDepth, image.width, image.height,
+                           image.interlace, uint32_t(image.filters), image.key}));
 }
 
 TEST(LuRawPngDecoder, EveryFormatFilterAndInterlaceMatchesLibpng) {
-    const std::pair<uint32_t, uint32_t> sizes[] = {{1, 1},  {2, 3},   {7, 5},   {10, 1},
-                                                   {1, 10}, {33, 17}, {64, 64}, {129, 3}};
-    uint32_t seed = 100;
+    const std::pair<uint32_t, uint32_t> sizes[] = {{1, 1}, {7, 5}, {1, 10}, {33, 17}, {64, 64}};
+    uint32_t seed = 0;
     for (const auto& [colorType, bitDepth] : kSupported)
         for (uint32_t interlace : {0u, 1u})
-            for (const auto& [w, h] : sizes) {
-                PngLayout layout;
-                layout.width = w;
-                layout.height = h;
-                layout.colorType = colorType;
-                layout.bitDepth = bitDepth;
-                layout.interlace = interlace;
-                layout.filters = {0, 1, 2, 3, 4, 4, 3, 1};
-                FillRandom(layout, seed++, bitDepth == 4 ? 16 : 200);
-                ExpectSameAsLibpng(layout);
-            }
+            for (const auto& [w, h] : sizes)
+                for (int filters : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
+                                    PNG_FILTER_PAETH, PNG_ALL_FILTERS}) {
+                    Image image = RandomImage(w, h, colorType, bitDepth, interlace, ++seed);
+                    image.filters = filters;
+                    image.idatSize = 64 + seed % 200;  // image data over several chunks
+                    ExpectDecodedLikeLibpng(image);
+                    if (filters != PNG_ALL_FILTERS || (colorType & 4) != 0) continue;
+                    // tRNS: samples of 0 and 1 only, so that the key occurs (with 16 bits also
+                    // in the high bytes only); fewer alphas than palette entries.
+                    for (auto& byte : image.pixels)
+                        byte &= colorType == 3 ? 0xFF : 1;
+                    image.key = colorType == 3 ? 0 : bitDepth == 16 ? 0x0101 : 1;
+                    if (colorType == 3) image.alphas = {0, 17, 128, 255, 3};
+                    ExpectDecodedLikeLibpng(image);
+                }
 }
 
-TEST(LuRawPngDecoder, TransparencyMatchesLibpng) {
-    PngLayout layout;
-    layout.width = 40;
-    layout.height = 30;
-    layout.filters = {4, 1};
+TEST(LuGenericPngDecoder, RefusedFiles) {
+    auto refused = [](const Bytes& file, const char* message) {
+        const Decoded d = DecodePng(file);
+        EXPECT_EQ(d.result, -1) << message;
+        EXPECT_TRUE(d.Printed(message)) << d.console;
+        EXPECT_EQ(d.decoder->pixelBuffer, nullptr);
+    };
+    const Bytes data = Chunk("IDAT", Compress(Bytes(100, 0), 6));
+    const char* format = "Unsupported colorType-bitDepth combination.\n";
+    const uint8_t formats[][2] = {{0, 2},  {0, 4},  {0, 16}, {3, 1}, {3, 2},
+                                  {4, 16}, {6, 16}, {1, 8},  {5, 8}, {0, 0}};  // type, depth
+    for (const auto& f : formats)
+        refused(HandMadePng(1, 1, f[1], f[0], 0, {data}), format);
+    const uint32_t sizes[][2] = {
+        {0, 5}, {5, 0}, {0x80000000u, 2}, {65536, 65536}, {(1u << 20) + 1, 1}, {8193, 8192}};
+    for (const auto& size : sizes)
+        refused(HandMadePng(size[0], size[1], 8, 6, 0, {data}), "Unsupported image size.\n");
+    EXPECT_EQ(DecodePng(HandMadePng(1u << 20, 1, 8, 6, 0, {data})).result, 1);  // the limit
+    refused(HandMadePng(1, 1, 8, 6, 2, {data}), "Unsupported interlace method.\n");
+
+    // Without IHDR, or with one too short to hold a header, no format is supported.
+    const Bytes file = HandMadePng(1, 1, 8, 6, 0, {data});
+    Bytes noHeader = file, shortHeader = file;
+    noHeader.erase(noHeader.begin() + 8, noHeader.begin() + 33);
+    shortHeader[11] = 12;
+    shortHeader.erase(shortHeader.begin() + 28);
+    refused(noHeader, format);
+    refused(shortHeader, format);
+    for (size_t i = 0; i < 8; ++i) {
+        Bytes bad = file;
+        bad[i] ^= 0x01;
+        EXPECT_EQ(DecodePng(bad).console, "The file does not have PNG signature.\n");
+        EXPECT_EQ(DecodePng(Bytes(file.begin(), file.begin() + i)).result, -1);
+    }
+}
+
+TEST(LuGenericPngDecoder, DamagedFilesDecodeAsFarAsTheyGo) {
+    Image image = RandomImage(13, 9, 2, 8, 0, 21);
+    const Bytes file = EncodeWithLibpng(image);  // signature, IHDR, IDAT, IEND
+    const Bytes full = DecodePng(file).Pixels();
+    auto inserted = [&file](size_t at, const Bytes& bytes) {
+        Bytes damaged = file;
+        damaged.insert(damaged.begin() + at, bytes.begin(), bytes.end());
+        return damaged;
+    };
+    // CRCs are not checked, unknown chunks are skipped, IEND may be missing, and a chunk longer
+    // than the file ends the chunk walk.
+    Bytes badCrc = file;
+    badCrc[32] ^= 0x5A;
+    badCrc.back() ^= 0x5A;
+    const Bytes tooLong = inserted(file.size() - 12, {0x7F, 0xFF, 0xFF, 0xF0, 't', 'E', 'X', 't'});
+    for (const Bytes& damaged : {badCrc, inserted(33, Chunk("ABCD", {1, 2, 3})),
+                                 Bytes(file.begin(), file.end() - 12), tooLong}) {
+        const Decoded d = DecodePng(damaged);
+        EXPECT_EQ(d.result, 1);
+        EXPECT_EQ(d.Pixels(), full);
+    }
+    EXPECT_FALSE(DecodePng(tooLong).Printed("Chunk name=IEND"));
+
+    // More image data than the image holds: the image is complete, the rest refused.
+    Collector filtered;
+    CaptureStdout();
+    filtered.DecodeMemory(file.data(), file.size());
+    GetCapturedStdout();
+    filtered.bytes.insert(filtered.bytes.end(), 50, 7);
+    const Bytes surplus = HandMadePng(13, 9, 8, 2, 0, {Chunk("IDAT", Compress(filtered.bytes, 6))});
+    EXPECT_EQ(DecodePng(surplus).Pixels(), full);
+
+    // An index without palette entry gives transparent black; the last low nibble of an odd
+    // 4-bit row is padding.
+    EXPECT_EQ(DecodePng(HandMadePng(3, 1, 4, 3, 0,
+                                    {Chunk("PLTE", {1, 2, 3, 4, 5, 6}),
+                                     Chunk("IDAT", Compress({0, 0x01, 0x2F}, 6))}))
+                  .Pixels(),
+              (Bytes{3, 2, 1, 255, 6, 5, 4, 255, 0, 0, 0, 0}));
+
+    // Any cut: refused until IHDR is complete, then every pixel is either decoded right or
+    // transparent black.
     for (uint32_t interlace : {0u, 1u}) {
-        layout.interlace = interlace;
-        layout.colorType = 2;  // truecolour 8 with a key that occurs
-        layout.bitDepth = 8;
-        FillRandom(layout, 7);
-        for (size_t i = 0; i < layout.pixels.size(); i += 9)
-            std::copy_n(std::begin({200, 100, 50}), 3, layout.pixels.begin() + i);
-        layout.trns = {0, 200, 0, 100, 0, 50};
-        ExpectSameAsLibpng(layout);
-        layout.bitDepth = 16;  // the key matches on all 16 bits
-        FillRandom(layout, 8);
-        for (size_t i = 0; i < layout.pixels.size(); i += 18)
-            std::copy_n(std::begin({1, 2, 3, 4, 5, 6}), 6, layout.pixels.begin() + i);
-        layout.trns = {1, 2, 3, 4, 5, 6};
-        ExpectSameAsLibpng(layout);
-        layout.colorType = 0;
-        layout.bitDepth = 8;
-        FillRandom(layout, 9);
-        layout.trns = {0, layout.pixels[5]};
-        ExpectSameAsLibpng(layout);
-        layout.colorType = 3;  // fewer alphas than palette entries
-        for (uint32_t depth : {4u, 8u}) {
-            layout.bitDepth = depth;
-            FillRandom(layout, 10, depth == 4 ? 16 : 60);
-            layout.trns = {0, 17, 128, 255, 3};
-            ExpectSameAsLibpng(layout);
+        image.interlace = interlace;
+        const Bytes whole = EncodeWithLibpng(image);
+        const Bytes want = DecodePng(whole).Pixels();
+        for (size_t cut = 0; cut < whole.size(); ++cut) {
+            const Decoded d = DecodePng(Bytes(whole.begin(), whole.begin() + cut));
+            ASSERT_EQ(d.result, cut < 33 ? -1 : 1) << cut;
+            const Bytes got = cut < 33 ? Bytes(want.size()) : d.Pixels();
+            size_t wrong = 0;
+            for (size_t i = 0; i < got.size(); i += 4)
+                wrong += got[i + 3] == 0 ? got[i] != 0 || got[i + 1] != 0 || got[i + 2] != 0
+                                         : !std::equal(&got[i], &got[i] + 4, &want[i]);
+            EXPECT_EQ(wrong, 0u) << cut;
         }
-        layout.trns.clear();
-        layout.palette.clear();
     }
 }
 
-TEST(LuRawPngDecoder, PixelsLibpngCannotJudge) {
-    PngLayout layout;
-    layout.pixels = {10, 20, 30, 40};
-    EXPECT_EQ(DecodePng(MakePng(layout)).Pixels(), (Bytes{30, 20, 10, 40}));
-
-    // 1-bit greyscale of width 10: two bytes per row, padding bits ignored, alpha always 0.
-    layout.width = 10;
-    layout.height = 2;
-    layout.colorType = 0;
-    layout.bitDepth = 1;
-    layout.pixels = {0xA5, 0xFF, 0x00, 0x7F};
-    Bytes want;
-    for (int bit : {1, 0, 1, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}) {
-        const unsigned char v = bit ? 255 : 0;
-        want.insert(want.end(), {v, v, v, 0});
-    }
-    EXPECT_EQ(DecodePng(MakePng(layout)).Pixels(), want);
-
-    // 4-bit indexed of odd width: the last low nibble is ignored; an index beyond the palette
-    // leaves its pixel transparent black.
-    layout.width = 3;
-    layout.height = 1;
-    layout.colorType = 3;
-    layout.bitDepth = 4;
-    layout.pixels = {0x01, 0x2F};
-    layout.palette = {1, 2, 3, 4, 5, 6};
-    EXPECT_EQ(DecodePng(MakePng(layout)).Pixels(), (Bytes{3, 2, 1, 255, 6, 5, 4, 255, 0, 0, 0, 0}));
-
-    // Filter type 5 leaves the row as stored.
-    layout = PngLayout();
-    layout.width = 2;
-    layout.height = 2;
-    layout.colorType = 0;
-    EXPECT_EQ(DecodePng(MakePngFromStream(layout, Compress({0, 10, 20, 5, 3, 4}, 6))).Pixels(),
-              (Bytes{10, 10, 10, 255, 20, 20, 20, 255, 3, 3, 3, 255, 4, 4, 4, 255}));
-}
-
-TEST(LuRawPngDecoder, InterlacePasses) {
-    PngLayout layout;
-    layout.colorType = 2;
-    layout.pixels = {1, 2, 3};
-    layout.interlace = 1;
-    Decoded d = DecodePng(MakePng(layout));  // 1 x 1: everything in pass 1
-    EXPECT_EQ(d.Pixels(), (Bytes{3, 2, 1, 255}));
-    EXPECT_TRUE(d.Printed("Interlace Pass 8\n"));
-
-    layout.width = 1;  // passes 2, 4 and 6 have no columns
-    layout.height = 8;
-    FillRandom(layout, 11);
-    layout.filters = {1, 2, 3, 4};
-    const Bytes interlaced = DecodePng(MakePng(layout)).Pixels();
-    layout.interlace = 0;
-    EXPECT_EQ(DecodePng(MakePng(layout)).Pixels(), interlaced);
-
-    layout.width = layout.height = 16;  // no empty pass: passes 2 to 8 announced once each
-    layout.interlace = 1;
-    FillRandom(layout, 12);
-    std::vector<std::string> passes;
-    for (const std::string& line : Lines(DecodePng(MakePng(layout)).console))
-        if (line.rfind("Interlace Pass ", 0) == 0) passes.push_back(line.substr(15));
-    EXPECT_EQ(passes, (std::vector<std::string>{"2", "3", "4", "5", "6", "7", "8"}));
-}
-
-TEST(LuRawPngDecoder, Refusals) {
-    const std::pair<uint32_t, uint32_t> formats[] = {{0, 2},  {0, 4},  {0, 16}, {3, 1}, {3, 2},
-                                                     {4, 16}, {6, 16}, {1, 8},  {5, 8}, {0, 0}};
-    for (const auto& [colorType, bitDepth] : formats) {
-        PngLayout layout;
-        layout.colorType = colorType;
-        layout.bitDepth = bitDepth;
-        const Decoded d = DecodePng(MakePngFromStream(layout, Compress(Bytes(100, 0), 6)));
-        EXPECT_EQ(d.result, -1);
-        EXPECT_TRUE(d.Printed("Unsupported colorType-bitDepth combination.\n"));
-        EXPECT_EQ(d.decoder->pixelWidth, 0u);
-    }
-    const std::pair<uint32_t, uint32_t> sizes[] = {
-        {0, 5}, {5, 0}, {0x80000000u, 2}, {65536, 65536}, {(1u << 20) + 1, 1}, {16385, 16384}};
-    for (const auto& [w, h] : sizes) {
-        PngLayout layout;
-        layout.width = w;
-        layout.height = h;
-        const Decoded d = DecodePng(MakePngFromStream(layout, Compress(Bytes(100, 0), 6)));
-        EXPECT_EQ(d.result, -1);
-        EXPECT_TRUE(d.Printed("Unsupported image size.\n")) << w << "x" << h;
-    }
-    PngLayout layout;
-    layout.interlace = 2;
-    layout.pixels = {1, 2, 3, 4};
-    const Decoded d = DecodePng(MakePng(layout));
-    EXPECT_EQ(d.result, -1);
-    EXPECT_TRUE(d.Printed("Unsupported interlace method.\n"));
-}
-
-TEST(LuRawPngDecoder, SurplusAndMissingData) {
-    PngLayout layout;
-    layout.width = 5;
-    layout.height = 4;
-    layout.colorType = 2;
-    FillRandom(layout, 13);
-    const Bytes reference = DecodePng(MakePng(layout)).Pixels();
-    Bytes stream = FilteredStream(layout);
-    stream.insert(stream.end(), 50, 7);  // surplus: refused, the image is complete
-    Decoded d = DecodePng(MakePngFromStream(layout, Compress(stream, 6)));
-    EXPECT_EQ(d.result, 1);
-    EXPECT_EQ(d.Pixels(), reference);
-    EXPECT_TRUE(d.Printed("Final Position (-1,4)\n"));
-
-    stream.resize(1 + 15 + 1 + 7);  // row 0, then two pixels and a byte of row 1
-    d = DecodePng(MakePngFromStream(layout, Compress(stream, 6)));
-    EXPECT_EQ(d.result, 1);
-    Bytes want(reference.begin(), reference.begin() + 7 * 4);
-    want.resize(reference.size(), 0);  // the rest stays transparent black
-    EXPECT_EQ(d.Pixels(), want);
-    EXPECT_TRUE(d.Printed("Final Position (2,1)\n"));
-}
-
-// The same stream fed byte by byte and in random runs: same pixels and position wherever it
-// stops.
-TEST(LuRawPngDecoder, RunsAndSingleBytesAgree) {
+// The same image data fed byte by byte and in random runs: same pixels, position and console
+// lines wherever it stops.
+TEST(LuRawPngDecoder, SingleBytesAndRunsAgree) {
     std::mt19937 random(5);
     for (const auto& [colorType, bitDepth] : kSupported)
         for (uint32_t interlace : {0u, 1u}) {
-            PngLayout layout;
-            layout.width = 11;
-            layout.height = 7;
-            layout.colorType = colorType;
-            layout.bitDepth = bitDepth;
-            layout.interlace = interlace;
-            layout.filters = {1, 4, 3, 2, 0};
-            FillRandom(layout, 14);
-            Bytes stream = FilteredStream(layout);
+            const Bytes file =
+                EncodeWithLibpng(RandomImage(11, 7, colorType, bitDepth, interlace, 14));
+            Collector filtered;
+            LuRawPngDecoder single, runs;
+            CaptureStdout();
+            filtered.DecodeMemory(file.data(), file.size());
+            single.DecodeMemory(file.data(), file.size());
+            runs.DecodeMemory(file.data(), file.size());
+            GetCapturedStdout();
+            Bytes stream = filtered.bytes;
             stream.insert(stream.end(), {0, 0});
-            const Bytes header = MakePngFromStream(layout, {});
-            for (size_t cut : {stream.size(), stream.size() / 2, size_t{1}, size_t{17}}) {
-                LuRawPngDecoder single, runs;
+            // Console, result, position and pixels after feeding `cut` bytes in runs of up to
+            // `longest`.
+            auto feed = [&stream, &random](LuRawPngDecoder& decoder, size_t cut, size_t longest) {
                 CaptureStdout();
-                single.DecodeMemory(header.data(), header.size());
-                runs.DecodeMemory(header.data(), header.size());
-                single.PrepareOutput();
-                runs.PrepareOutput();
-                int singleResult = 1, runsResult = 1;
-                for (size_t i = 0; i < cut && singleResult == 1; ++i)
-                    singleResult = single.OutputByte(stream[i]);
-                for (size_t i = 0, n = 0; i < cut && runsResult == 1; i += n) {
-                    n = std::min<size_t>(cut - i, 1 + random() % 40);
-                    runsResult = runs.OutputBytes(stream.data() + i, static_cast<uint32_t>(n));
+                decoder.PrepareOutput();
+                int result = 1;
+                for (size_t i = 0, n = 0; i < cut && result == 1; i += n) {
+                    n = std::min<size_t>(cut - i, 1 + random() % longest);
+                    result = longest == 1 ? decoder.OutputByte(stream[i])
+                                          : decoder.OutputBytes(&stream[i], uint32_t(n));
                 }
-                GetCapturedStdout();
-                EXPECT_EQ(singleResult, runsResult);
-                EXPECT_EQ(single.posX, runs.posX);
-                EXPECT_EQ(single.posY, runs.posY);
-                EXPECT_EQ(single.interlacePass, runs.interlacePass);
-                EXPECT_TRUE(std::equal(single.pixelBuffer, single.pixelBuffer + 11 * 7 * 4,
-                                       runs.pixelBuffer));
-            }
+                decoder.EndOutput();
+                return GetCapturedStdout() + std::to_string(result) + " " +
+                       std::to_string(decoder.interlacePass) +
+                       std::string(decoder.pixelBuffer, decoder.pixelBuffer + 11 * 7 * 4);
+            };
+            for (size_t cut : {stream.size(), stream.size() / 2, size_t{1}, size_t{17}})
+                EXPECT_EQ(feed(single, cut, 1), feed(runs, cut, 40)) << cut;
         }
 }
 
-// The per-pixel form of unfiltering, with missing neighbours read as 0.
-TEST(LuRawPngDecoder, UnfilterOnePixel) {
+TEST(LuGenericPngDecoder, FileRouteReadsLikeMemory) {
+    const Bytes file = EncodeWithLibpng(RandomImage(13, 9, 2, 8, 0, 22));
+    const Decoded memory = DecodePng(file);
+    const char* dir = std::getenv("ZEL_TEST_TMP");
+    const std::string base = std::string(dir ? dir : "/tmp") + "/png-" + std::to_string(getpid());
+    const std::string path = base +
+                             "-pr\xC3\xBC"
+                             "fung-\xE2\x9C\x8D.png";
+    const std::wstring wide = std::wstring(base.begin(), base.end()) + L"-pr\u00FCfung-\u270D.png";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
     LuRawPngDecoder decoder;
-    const unsigned char above[4] = {10, 20, 200, 100};
-    const unsigned char stored[4] = {1, 2, 3, 4};
-    const unsigned char want[5][4] = {
-        {1, 2, 3, 4}, {1, 2, 4, 6}, {11, 22, 203, 104}, {6, 12, 106, 60}, {11, 22, 203, 104}};
-    for (uint32_t filter = 0; filter < 5; ++filter) {
-        unsigned char row[4];
-        std::copy(stored, stored + 4, row);
-        decoder.Unfilter(row, above, 0, 1, 2, filter);
-        decoder.Unfilter(row, above, 1, 1, 2, filter);
-        EXPECT_TRUE(std::equal(row, row + 4, want[filter])) << filter;
-        std::copy(stored, stored + 4, row);
-        decoder.Unfilter(row, above, 0, 0, 2, filter);  // first row: nothing above, nothing left
-        EXPECT_TRUE(std::equal(row, row + 4, stored)) << filter;
-    }
+    CaptureStdout();
+    EXPECT_EQ(decoder.Decode(wide.c_str()), 1);
+    EXPECT_EQ(GetCapturedStdout(), memory.console);
+    EXPECT_EQ(Bytes(decoder.pixelBuffer, decoder.pixelBuffer + 13 * 9 * 4), memory.Pixels());
+    std::remove(path.c_str());
+    // Files that cannot be opened, and names that are not Unicode: -1, nothing printed.
+    const wchar_t beyond[] = {L'a', static_cast<wchar_t>(0x110000), 0};
+    const wchar_t surrogate[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
+    CaptureStdout();
+    for (const wchar_t* bad : {L"/nonexistent/picture.png", L"/", beyond, surrogate,
+                               static_cast<const wchar_t*>(nullptr)})
+        EXPECT_EQ(decoder.Decode(bad), -1);
+    EXPECT_EQ(GetCapturedStdout(), "");
 }
 
-TEST(LuRawPngDecoder, PaethPredictor) {
-    EXPECT_EQ(LuRawPngDecoder::PaethPredictor(10, 20, 10), 20);
-    EXPECT_EQ(LuRawPngDecoder::PaethPredictor(20, 10, 10), 20);
-    EXPECT_EQ(LuRawPngDecoder::PaethPredictor(0, 255, 128), 128);
-    EXPECT_EQ(LuRawPngDecoder::PaethPredictor(5, 9, 200), 5);
-}
-
-// Decoders used again, and at once on several threads (sharing only the leak tracker and
-// each thread's node store), give the same pixels.
-TEST(LuRawPngDecoder, ReuseAndThreads) {
-    PngLayout layout;
-    layout.width = 64;
-    layout.height = 48;
-    layout.colorType = 2;
-    layout.interlace = 1;
-    layout.pixels = TextLikeBytes(64 * 48 * 3, 16);
-    const Bytes file = MakePng(layout);
+// Decoders at once on several threads give the same pixels.
+TEST(LuRawPngDecoder, DecodersOnSeveralThreadsAgree) {
+    const Bytes file = EncodeWithLibpng(RandomImage(64, 48, 2, 8, 1, 16));
     const Bytes reference = DecodePng(file).Pixels();
-    std::vector<Bytes> results(4);
+    std::vector<Bytes> results(3);
     std::vector<std::thread> threads;
     CaptureStdout();
     for (Bytes& result : results)
         threads.emplace_back([&file, &result] {
             LuRawPngDecoder decoder;
-            for (int i = 0; i < 5; ++i) {
-                decoder.Initialize();
-                decoder.DecodeMemory(file.data(), file.size());
-                result.assign(decoder.pixelBuffer, decoder.pixelBuffer + 64 * 48 * 4);
-            }
+            decoder.DecodeMemory(file.data(), file.size());
+            result.assign(decoder.pixelBuffer, decoder.pixelBuffer + 64 * 48 * 4);
         });
     for (std::thread& thread : threads)
         thread.join();
