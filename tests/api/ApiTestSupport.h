@@ -1,6 +1,6 @@
-// What the host-side tests share: pen callbacks that record what they receive, and a fixture
-// with a notification pipe that runs each test in a temporary directory with the simulator on. Only
-// the public header is used: these tests drive the library as a host does.
+// What the host-side tests share: a fixture whose pen callbacks record what they receive and
+// whose notification pipe stands in for the host's window. Only the public header is used:
+// these tests drive the library as a host does.
 #pragma once
 
 #include <fcntl.h>

@@ -1,8 +1,7 @@
-// Pen samples through the exported interface: capture modes, the two callbacks and their
-// context and notification records; and the threading contract at work
-// (run under ThreadSanitizer too): host calls on one thread, delivery on the reader thread,
-// callbacks replaced while samples flow, hosts that disconnect or connect from the callback;
-// and a pad on a serial line.
+// Pen samples through the exported interface (capture modes, the two callbacks and their
+// context, notification records); the threading contract at work, also under ThreadSanitizer
+// (host calls on one thread, delivery on the reader thread, callbacks replaced while samples
+// flow, disconnecting or connecting from inside the callback); and a pad on a serial line.
 #include <atomic>
 
 #include "ApiTestSupport.h"
