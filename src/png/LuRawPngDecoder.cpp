@@ -205,6 +205,43 @@ void LuRawPngDecoder::EndRow() {
     } while (rowWidth_ == 0 || passHeight_ == 0);
 }
 
+unsigned char LuRawPngDecoder::PaethPredictor(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a);
+    const int pb = std::abs(p - b);
+    const int pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc) return static_cast<unsigned char>(a);
+    if (pb <= pc) return static_cast<unsigned char>(b);
+    return static_cast<unsigned char>(c);
+}
+
+void LuRawPngDecoder::Unfilter(unsigned char* current, const unsigned char* previous, uint32_t x,
+                               uint32_t y, uint32_t unit, uint32_t filter) {
+    for (uint32_t i = x * unit; i < x * unit + unit; ++i) {
+        const int a = x > 0 ? current[i - unit] : 0;
+        const int b = y > 0 ? previous[i] : 0;
+        const int c = (x > 0 && y > 0) ? previous[i - unit] : 0;
+        int add = 0;
+        switch (filter) {
+            case 1:
+                add = a;
+                break;
+            case 2:
+                add = b;
+                break;
+            case 3:
+                add = (a + b) / 2;
+                break;
+            case 4:
+                add = PaethPredictor(a, b, c);
+                break;
+            default:
+                break;
+        }
+        current[i] = static_cast<unsigned char>(current[i] + add);
+    }
+}
+
 void LuRawPngDecoder::UnfilterBytes(uint32_t from, uint32_t to) {
     unsigned char* row = currentRow;
     const unsigned char* above = posY > 0 ? previousRow : zeroRow_;

@@ -46,6 +46,11 @@ class LuRawPngDecoder final : public LuGenericPngDecoder {
     int EndOutput() override;
     int OutputBytes(const unsigned char* bytes, uint32_t count) override;
 
+    // Reconstructs the `unit` bytes of pixel `x` in `current` (row `y` of its pass).
+    void Unfilter(unsigned char* current, const unsigned char* previous, uint32_t x, uint32_t y,
+                  uint32_t unit, uint32_t filterType);
+    static unsigned char PaethPredictor(int a, int b, int c);
+
     uint32_t posX = kNewRow;
     uint32_t posY = 0;
     uint32_t pixelWidth = 0;
