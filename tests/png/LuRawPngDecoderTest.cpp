@@ -237,5 +237,30 @@ TEST(LuRawPngDecoder, DecodersOnSeveralThreadsAgree) {
         EXPECT_EQ(result, reference);
 }
 
+// The per-pixel reference operations: the five filters on one 2-byte pixel, Paeth's ties.
+TEST(LuRawPngDecoderTest, UnfilterReferenceOperations) {
+    EXPECT_EQ(LuRawPngDecoder::PaethPredictor(10, 20, 10), 20);  // p = 20: b is nearest
+    EXPECT_EQ(LuRawPngDecoder::PaethPredictor(20, 10, 10), 20);  // p = 20: a is nearest
+    EXPECT_EQ(LuRawPngDecoder::PaethPredictor(10, 10, 10), 10);  // all tie: a
+    EXPECT_EQ(LuRawPngDecoder::PaethPredictor(0, 255, 200), 0);  // p = 55: a is nearest
+    const unsigned char previous[4] = {100, 200, 50, 60};
+    // Expected second pixel for filters 0..4 from filtered bytes {7, 250}, left {1, 2}.
+    const unsigned char expected[5][2] = {
+        {7, 250},
+        {8, 252},
+        {57, 54},
+        {7 + 25, static_cast<unsigned char>(250 + 31)},
+        {static_cast<unsigned char>(7 + LuRawPngDecoder::PaethPredictor(1, 50, 100)),
+         static_cast<unsigned char>(250 + LuRawPngDecoder::PaethPredictor(2, 60, 200))}};
+    for (uint32_t filter = 0; filter < 5; ++filter) {
+        LuRawPngDecoder decoder;
+        unsigned char current[4] = {1, 2, 7, 250};
+        decoder.Unfilter(current, previous, 1, 1, 2, filter);
+        EXPECT_EQ(current[2], expected[filter][0]) << "filter " << filter;
+        EXPECT_EQ(current[3], expected[filter][1]) << "filter " << filter;
+        EXPECT_EQ(current[0], 1) << "only the named pixel changes";
+    }
+}
+
 }  // namespace
 }  // namespace zel::test
