@@ -35,6 +35,16 @@ const Block defaultPrime = hex("BA2873DFB06057D43F2024744CEEE75B");
 const Block compositePrime = hex("FFFFFFFFFFFFFFFFFFFFFFFFFFFD582D");
 const Block compositeRootOfOne = hex("003F90C2AB542CB1C8E0772F6D013D2C");
 
+// Each test runs in its own process under ctest, so no key has been agreed yet here.
+TEST(AesTest, BlocksBeforeAnyKeyUseTheZeroKey) {
+    if (AES::hasKey()) GTEST_SKIP() << "a key was set earlier in this process";
+    Block block{};
+    EXPECT_TRUE(AES().encrypt(block.data(), block.data()));
+    EXPECT_EQ(block, hex("66E94BD4EF8A2C3B884CFA59CA342B2E"));
+    EXPECT_TRUE(AES().decrypt(block.data(), block.data()));
+    EXPECT_EQ(block, Block{});
+}
+
 TEST(AesTest, Fips197KnownAnswers) {
     // FIPS-197 Appendix B and Appendix C.1 (AES-128): key, plaintext, ciphertext.
     const char* vectors[][3] = {
