@@ -58,7 +58,8 @@ bool toUtf8(const wchar_t* text, std::string& utf8) {
     return true;
 }
 
-// The whole file, or false when it cannot be opened or read, is empty or is too large.
+// The whole file, or false when it cannot be opened or read, is empty or is too large. Only
+// regular files are read: a FIFO or a device could block the host's call for ever.
 bool readWholeFile(const wchar_t* path, std::vector<uint8_t>& bytes) {
     std::string utf8;
     if (path == nullptr || !toUtf8(path, utf8) || utf8.empty()) return false;
