@@ -1,7 +1,9 @@
-// Pictures built in the tests: BMP files of every variant the reader takes, and PNG files.
+// Pictures built in the tests: a BMP file writer and a small PNG file.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -9,44 +11,54 @@ namespace zel::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// An RGB colour; pictures are given as one colour index per pixel into a colour list.
-struct Rgb {
-    uint8_t r, g, b;
-};
+inline void putLe(Bytes& out, uint32_t value, int bytes) {
+    for (int k = 0; k < bytes; ++k)
+        out.push_back(uint8_t(value >> (8 * k)));
+}
 
-struct IndexedPicture {
-    int width = 0;
-    int height = 0;
-    std::vector<Rgb> colours;
-    std::vector<uint8_t> index;  // width * height, rows top first
+// A BMP file: file header, a 40-byte info header (or the 12-byte core header), `extra`
+// (masks, palette) and the pixel data. A negative height is a top-down file.
+inline Bytes bmpFile(int width, int height, int bits, uint32_t compression, const Bytes& extra,
+                     const Bytes& data, bool core = false) {
+    Bytes header;
+    putLe(header, core ? 12 : 40, 4);
+    putLe(header, uint32_t(width), core ? 2 : 4);
+    putLe(header, uint32_t(height), core ? 2 : 4);
+    putLe(header, 1, 2);
+    putLe(header, uint32_t(bits), 2);
+    if (!core) {
+        // Compression, then image size, resolution, colours used (the palette in `extra`
+        // of paletted files) and colours important.
+        putLe(header, compression, 4);
+        header.resize(header.size() + 12, 0);
+        putLe(header, bits <= 8 ? uint32_t(extra.size() / 4) : 0, 4);
+        putLe(header, 0, 4);
+    }
+    header.insert(header.end(), extra.begin(), extra.end());
+    Bytes file = {'B', 'M'};
+    putLe(file, uint32_t(14 + header.size() + data.size()), 4);
+    putLe(file, 0, 4);
+    putLe(file, uint32_t(14 + header.size()), 4);
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), data.begin(), data.end());
+    return file;
+}
 
-    Rgb at(int x, int y) const { return colours[index[size_t(y) * width + x]]; }
-};
-
-enum class BmpKind {
-    kPal1,
-    kPal4,
-    kPal8,
-    kRgb555,
-    kBitFields565,
-    kRgb24,
-    kRgb32,
-    kBitFields32,
-    kTopDown24,
-    kCore8,
-    kRle8,
-    kRle4
-};
-
-Bytes makeBmp(const IndexedPicture& picture, BmpKind kind);
-
-// A truecolour 8-bit PNG file of the given pixels (r, g, b per pixel, rows top first).
-Bytes makePng(int width, int height, const Bytes& rgb);
-
-void put16(Bytes& out, uint32_t value);
-void put32(Bytes& out, uint32_t value);
+// 2 x 2 truecolour PNG: red, green / blue, white.
+inline const Bytes kPng2x2 = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44,
+    0x52, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0x08, 0x02, 0x00, 0x00, 0x00, 0xFD,
+    0xD4, 0x9A, 0x73, 0x00, 0x00, 0x00, 0x12, 0x49, 0x44, 0x41, 0x54, 0x78, 0xDA, 0x63, 0xF8,
+    0xCF, 0xC0, 0xC0, 0x00, 0xC2, 0x0C, 0xFF, 0x81, 0x00, 0x00, 0x1F, 0xEE, 0x05, 0xFB, 0xF1,
+    0xAB, 0xBA, 0x77, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
 // A file under the test's temporary directory holding `bytes`; returns its path.
-std::string writeTempFile(const std::string& name, const Bytes& bytes);
+inline std::string writeTempFile(const std::string& name, const Bytes& bytes) {
+    const char* dir = std::getenv("ZEL_TEST_TMP");
+    const std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/" + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path;
+}
 
 }  // namespace zel::test

@@ -187,14 +187,12 @@ TEST(PixelFormats, GetPixelBoundsLumaThresholdAndRgb565) {
 
 // A 24-bit BMP of `width` x `height`: left half white, right half black.
 Bytes halfWhiteBmp(int width, int height) {
-    IndexedPicture p;
-    p.width = width;
-    p.height = height;
-    p.colours = {{255, 255, 255}, {0, 0, 0}};
+    const size_t stride = (size_t(width) * 3 + 3) / 4 * 4;
+    Bytes data(stride * height, 0);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            p.index.push_back(x < width / 2 ? 0 : 1);
-    return makeBmp(p, BmpKind::kRgb24);
+        for (int x = 0; x < width / 2 * 3; ++x)
+            data[y * stride + x] = 255;
+    return bmpFile(width, height, 24, 0, {}, data);
 }
 
 TEST(ZELTabletImage, PayloadsPerEncoding) {
@@ -247,33 +245,26 @@ TEST(ZELTabletImage, PayloadsPerEncoding) {
 }
 
 TEST(ZELTabletImage, LoadingRoutes) {
-    // A 2 x 2 PNG: red, green / blue, white; at the screen size it arrives unchanged.
-    const Bytes png = makePng(2, 2, {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
-    const std::wstring pngAsJpg = [] {
-        const std::string p = writeTempFile(
-            "picture-named.jpg", makePng(2, 2, {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}));
-        return std::wstring(p.begin(), p.end());
-    }();
+    // PNG is told by content on the file route: a PNG named .jpg arrives unchanged at the
+    // screen's size. The memory route refuses PNG.
+    const std::string named = writeTempFile("picture-named.jpg", kPng2x2);
     ZELTabletImage fromFile(2, 2);
-    ASSERT_TRUE(fromFile.loadFile(pngAsJpg.c_str()));
+    ASSERT_TRUE(fromFile.loadFile(std::wstring(named.begin(), named.end()).c_str()));
     EXPECT_EQ(fromFile.image.pixels,
               (std::vector<uint32_t>{bgra(0, 0, 255, 255), bgra(0, 255, 0, 255),
                                      bgra(255, 0, 0, 255), bgra(255, 255, 255, 255)}));
     EXPECT_EQ(fromFile.colourData, (Bytes{0xF8, 0, 0x07, 0xE0, 0, 0x1F, 0xFF, 0xFF}));
-
     ZELTabletImage fromMemory(2, 2);
-    EXPECT_FALSE(fromMemory.loadMemory(png.data(), uint32_t(png.size())));
+    EXPECT_FALSE(fromMemory.loadMemory(kPng2x2.data(), uint32_t(kPng2x2.size())));
 
-    // Refused on the file route: damaged PNG, empty file, missing file, unknown bytes, and a
-    // screen size no pad has.
-    Bytes damaged = png;
-    damaged.resize(20);
+    // Refused on the file route: a damaged PNG, an empty file, unknown bytes, a missing file
+    // and screen sizes no pad has.
     const Bytes bmp = halfWhiteBmp(4, 4);
     const struct {
         const char* name;
         Bytes bytes;
         uint32_t width, height;
-    } refused[] = {{"damaged.png", damaged, 2, 2},
+    } refused[] = {{"damaged.png", Bytes(kPng2x2.begin(), kPng2x2.begin() + 20), 2, 2},
                    {"empty.bmp", {}, 2, 2},
                    {"noise.bin", Bytes(100, 7), 2, 2},
                    {"zero.bmp", bmp, 0, 2},
@@ -289,7 +280,7 @@ TEST(ZELTabletImage, LoadingRoutes) {
     EXPECT_FALSE(missing.loadFile(nullptr));
     EXPECT_FALSE(missing.loadMemory(nullptr, 0));
 
-    // Ready compressed bytes: taken unchanged, any content.
+    // Ready compressed bytes: taken unchanged, whatever they hold.
     ZELTabletImage ready(0, 0);
     const uint8_t block[3] = {1, 2, 3};
     EXPECT_TRUE(ready.setCompressed(block, 3));
