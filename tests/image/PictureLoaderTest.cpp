@@ -57,38 +57,27 @@ TEST(BmpReader, EveryVariantDecodesAndEveryTruncationIsRefused) {
     };
     auto index = [](Rgb, int i) { return uint32_t(i); };
     auto bgr = [](Rgb c, int) { return uint32_t(c.b | c.g << 8 | c.r << 16); };
+    auto rgb555 = [](Rgb c, int) {
+        return uint32_t((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+    };
+    auto rgb565 = [](Rgb c, int) {
+        return uint32_t((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3);
+    };
+    auto gbr32 = [](Rgb c, int) { return uint32_t(c.r << 8 | c.g << 16 | uint32_t(c.b) << 24); };
+    // Red, green and blue masks, little-endian.
+    const Bytes masks565 = {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0};
+    const Bytes masks32 = {0, 0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF};
     const Case cases[] = {
         {"1-bit", 1, 0, 2, false, false, {}, index},
         {"4-bit", 4, 0, 8, false, false, {}, index},
         {"8-bit", 8, 0, 8, false, false, {}, index},
         {"core 8-bit", 8, 0, 8, false, true, {}, index},
-        {"16-bit 5-5-5",
-         16,
-         0,
-         8,
-         false,
-         false,
-         {},
-         [](Rgb c, int) { return uint32_t((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3); }},
-        {"16-bit fields 5-6-5",
-         16,
-         3,
-         8,
-         false,
-         false,
-         {0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0},
-         [](Rgb c, int) { return uint32_t((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3); }},
+        {"16-bit 5-5-5", 16, 0, 8, false, false, {}, rgb555},
+        {"16-bit fields 5-6-5", 16, 3, 8, false, false, masks565, rgb565},
         {"24-bit", 24, 0, 8, false, false, {}, bgr},
         {"24-bit top-down", 24, 0, 8, true, false, {}, bgr},
         {"32-bit", 32, 0, 8, false, false, {}, bgr},
-        {"32-bit fields",
-         32,
-         3,
-         8,
-         false,
-         false,
-         {0, 0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF},
-         [](Rgb c, int) { return uint32_t(c.r << 8 | c.g << 16 | uint32_t(c.b) << 24); }},
+        {"32-bit fields", 32, 3, 8, false, false, masks32, gbr32},
         {"RLE8", 8, 1, 8, false, false, {}, index},
         {"RLE4", 4, 2, 8, false, false, {}, index},
     };
@@ -158,19 +147,17 @@ TEST(BmpReader, RefusesMalformedHeaders) {
         uint32_t value;
         int size;
     };
-    const Patch patches[] = {
-        {"signature", 0, 'X', 1},
-        {"header size 41", 14, 41, 4},
-        {"width 0", 18, 0, 4},
-        {"negative width", 18, 0xFFFFFFFC, 4},
-        {"height 0", 22, 0, 4},
-        {"height INT32_MIN", 22, 0x80000000, 4},
-        {"too wide", 18, platform::BmpReader::kMaxDimension + 1, 4},
-        {"bit count 7", 28, 7, 2},
-        {"embedded JPEG", 30, 4, 4},
-        {"RLE8 on 24 bits", 30, 1, 4},
-        {"pixels past the end", 10, 0xFFFFFFF0, 4},
-    };
+    const Patch patches[] = {{"signature", 0, 'X', 1},
+                             {"header size 41", 14, 41, 4},
+                             {"width 0", 18, 0, 4},
+                             {"negative width", 18, 0xFFFFFFFC, 4},
+                             {"height 0", 22, 0, 4},
+                             {"height INT32_MIN", 22, 0x80000000, 4},
+                             {"too wide", 18, platform::BmpReader::kMaxDimension + 1, 4},
+                             {"bit count 7", 28, 7, 2},
+                             {"embedded JPEG", 30, 4, 4},
+                             {"RLE8 on 24 bits", 30, 1, 4},
+                             {"pixels past the end", 10, 0xFFFFFFF0, 4}};
     for (const Patch& patch : patches) {
         Bytes file = good;
         for (int k = 0; k < patch.size; ++k)
