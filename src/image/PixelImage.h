@@ -29,7 +29,7 @@ class PixelImage {
 
     // Fits the picture into newWidth x newHeight: one scale factor for both directions,
     // centred, cubic B-spline filtered; the margins take the filter's value at the source
-    // origin. Sizes of 0 or below leave an empty picture of that size.
+    // origin. Sizes of 0 or below (either side) leave an empty 0 x 0 picture.
     void resample(int32_t newWidth, int32_t newHeight);
     // False, `pixel` untouched, outside the picture.
     bool getPixel(int32_t x, int32_t y, uint32_t& pixel) const;
