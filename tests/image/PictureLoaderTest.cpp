@@ -234,7 +234,7 @@ TEST(JpegAndGif, DecodeThroughTheirLibrariesAndRefuseDamage) {
     expectPixels(out, 4, 4, gifColour);
 
     Bytes corrupt = jpeg;
-    for (size_t i = 20; i < 60; ++i)
+    for (size_t i = 20; i < 60 && i < corrupt.size(); ++i)
         corrupt[i] = 0xFF;
     const Bytes refused[] = {Bytes(jpeg.begin(), jpeg.begin() + long(jpeg.size() / 2)),
                              corrupt,
