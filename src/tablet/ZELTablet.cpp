@@ -1,5 +1,6 @@
 #include "tablet/ZELTablet.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -26,6 +27,9 @@ constexpr uint8_t clearScreenColour = 0x29;
 constexpr uint8_t handwritingArea = 0x2A;
 constexpr uint8_t backlight = 0x2B;
 constexpr uint8_t timeCount = 0x32;
+constexpr uint8_t startImage = 0x25;
+constexpr uint8_t imageData = 0x26;
+constexpr uint8_t endImage = 0x27;
 }  // namespace report
 
 namespace length {
@@ -40,7 +44,16 @@ constexpr uint32_t clearScreenColour = 3;
 constexpr uint32_t handwritingArea = 9;
 constexpr uint32_t backlight = 3;
 constexpr uint32_t timeCount = 2;
+constexpr uint32_t startImage = 2;
+constexpr uint32_t imageData = 256;
+constexpr uint32_t endImage = 2;
 }  // namespace length
+
+// Payload bytes one image-data report carries at most: 253, or 252 for 16-bit colour so
+// that no pixel is split between two reports.
+constexpr uint32_t imageBlock = 253;
+constexpr uint32_t colourImageBlock = 252;
+constexpr uint32_t imagePauseMs = 100;
 
 constexpr uint32_t productIds[ZELTablet::modelCount] = {0xA1, 0xA2, 0xA3, 0xA4};
 
@@ -466,6 +479,50 @@ void ZELTablet::waitImageInterval() {
 
 void ZELTablet::markImageDone() {
     lastImageClock.store(platform::clockMs(), std::memory_order_release);
+}
+
+// ---- pictures ------------------------------------------------------------------------------
+
+bool ZELTablet::uploadImage(const ZELTabletImage& image) {
+    TabletStatus padStatus;
+    if (getStatus(&padStatus) && padStatus.statusCode != STAT_READY) return false;
+
+    const bool bulk =
+        bulkPipeOpen.load(std::memory_order_acquire) != 0 && image.encoding == ENCODING_RGB565;
+    uint8_t start[length::startImage] = {
+        report::startImage,
+        static_cast<uint8_t>(bulk ? image.encoding + ENCODING_BULK : image.encoding)};
+    if (!set(start, sizeof start, nullptr)) return false;
+
+    const std::vector<uint8_t>& payload = image.payload();
+    const uint32_t size = static_cast<uint32_t>(payload.size());
+    bool sent = true;
+    if (bulk) {
+        // The transport's bulk write only reads the block.
+        if (!writeBulk(const_cast<uint8_t*>(payload.data()), size)) return false;
+    } else {
+        const uint32_t largest = image.encoding == ENCODING_RGB565 ? colourImageBlock : imageBlock;
+        uint8_t data[length::imageData];
+        for (uint32_t offset = 0; offset < size;) {
+            const uint32_t block = std::min(largest, size - offset);
+            std::memset(data, 0, sizeof data);  // the filler after the payload is zero
+            data[0] = report::imageData;
+            data[1] = static_cast<uint8_t>(block & 0xFF);
+            data[2] = static_cast<uint8_t>(block >> 8);
+            std::memcpy(data + 3, payload.data() + offset, block);
+            if (!set(data, sizeof data, nullptr)) {
+                sent = false;  // no more data, but the pad still gets its end report
+                break;
+            }
+            platform::yieldThread();
+            offset += block;
+        }
+    }
+    platform::sleepMs(imagePauseMs);
+    uint8_t end[length::endImage] = {report::endImage, 0};
+    if (!set(end, sizeof end, nullptr)) return false;
+    platform::sleepMs(imagePauseMs);
+    return sent;
 }
 
 }  // namespace zel

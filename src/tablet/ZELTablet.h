@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 
+#include "image/ZELTabletImage.h"
 #include "tablet/ComPortMap.h"
 #include "tablet/TabletCapabilities.h"
 #include "tablet/TabletInformation.h"
@@ -123,6 +124,14 @@ class ZELTablet : public InterfaceListener {
 
     // Sends one block over the colour pad's bulk image pipe (the image upload's bulk route).
     bool writeBulk(uint8_t* data, uint32_t length, uint32_t* status = nullptr);
+
+    // ---- pictures ----
+    // Puts a prepared image on the pad's screen: refused while the pad reports itself busy
+    // (a status that cannot be read does not stop it); a start report carrying the encoding
+    // (0x12 for colour through the open bulk pipe), the payload in one bulk write or in
+    // 256-byte data reports of at most 253 bytes (252 for colour, so no pixel is split), a
+    // 100 ms pause, the end report and another 100 ms. True when every step went out.
+    bool uploadImage(const ZELTabletImage& image);
 
     // Waits until transports released on their own reader thread have been destroyed.
     void drainReleased() { reaper_.drain(); }
