@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/Guarded.h"
 #include "api/Library.h"
 #include "api/LogWriter.h"
 #include "zeltablet/ZELTabletCore.h"
@@ -24,17 +25,6 @@ bool supported(ZELTablet& tablet) {
 bool statusConfirms(ZELTablet& tablet) {
     TabletStatus status;
     return tablet.getStatus(&status) != 0 && status.lastResultCode == 0;
-}
-
-template <typename Result, typename Body>
-Result guarded(Result failure, Body body) noexcept {
-    ZELTablet* tablet = theTablet();
-    if (tablet == nullptr) return failure;
-    try {
-        return body(*tablet);
-    } catch (...) {
-        return failure;
-    }
 }
 
 }  // namespace
