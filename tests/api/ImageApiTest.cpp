@@ -1,0 +1,128 @@
+// Pictures through the exported functions onto virtual pads: the report sequence each model
+// gets, the bulk route of the colour pad, and the refusals with their log lines.
+#include <zlib.h>
+
+#include "ApiTestSupport.h"
+
+namespace zel::apitest {
+namespace {
+
+// A 24-bit bottom-up BMP file: left half black, right half white.
+std::vector<uint8_t> bmpFile(uint32_t width, uint32_t height) {
+    const uint32_t stride = (width * 3 + 3) & ~3u;
+    const uint32_t size = 54 + stride * height;
+    std::vector<uint8_t> file(size, 0);
+    auto put32 = [&](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    file[0] = 'B', file[1] = 'M';
+    put32(2, size), put32(10, 54), put32(14, 40), put32(18, width), put32(22, height);
+    file[26] = 1, file[28] = 24;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = width / 2; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                file[54 + y * stride + x * 3 + c] = 0xFF;
+    return file;
+}
+
+using Images = HostTest;
+
+uint32_t dataReports(int32_t pad) {
+    return SimulatorReportCount(pad, 0x26, true);
+}
+
+std::vector<uint8_t> lastReport(int32_t pad, uint8_t id) {
+    uint8_t buffer[256];
+    const uint32_t length = SimulatorLastReport(pad, id, buffer, sizeof buffer);
+    return std::vector<uint8_t>(buffer, buffer + std::min<uint32_t>(length, sizeof buffer));
+}
+
+TEST_F(Images, EachModelGetsItsEncodingAndReportSequence) {
+    const std::vector<uint8_t> bmp = bmpFile(40, 20);
+    {
+        std::ofstream("picture.bmp", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
+    }
+    // Monochrome without compression: packed rows of whole bytes in 253-byte blocks.
+    int32_t pad = connectTo(0xA2, 0x22);
+    const Capabilities screen = GetCapabilities();
+    ASSERT_EQ(screen.valid, 1u);
+    ASSERT_EQ(setImage("picture.bmp"), 1);
+    const uint32_t packed = (screen.screenWidth + 7) / 8 * screen.screenHeight;
+    EXPECT_EQ(lastReport(pad, 0x25), std::vector<uint8_t>({0x25, 0x00}));
+    EXPECT_EQ(dataReports(pad), (packed + 252) / 253);
+    const std::vector<uint8_t> last = lastReport(pad, 0x26);
+    ASSERT_EQ(last.size(), 256u) << "data reports always go out at full length";
+    EXPECT_EQ(last[1] | last[2] << 8, packed % 253 == 0 ? 253u : packed % 253);
+    EXPECT_EQ(lastReport(pad, 0x27), std::vector<uint8_t>({0x27, 0x00}));
+    ASSERT_EQ(Disconnect(), 0);
+
+    // Monochrome compressed with zlib, from memory.
+    pad = connectTo(0xA1, 0x11);
+    ASSERT_EQ(setnoZImage(uint32_t(bmp.size()), bmp.data()), 1);
+    EXPECT_EQ(lastReport(pad, 0x25), std::vector<uint8_t>({0x25, 0x01}));
+    EXPECT_GE(dataReports(pad), 1u);
+    ASSERT_EQ(Disconnect(), 0);
+
+    // Colour through the bulk pipe: no data reports at all.
+    pad = connectTo(0xA3, 0x33);
+    ASSERT_EQ(setImage("picture.bmp"), 1);
+    EXPECT_EQ(lastReport(pad, 0x25), std::vector<uint8_t>({0x25, 0x12}));
+    EXPECT_EQ(dataReports(pad), 0u);
+    EXPECT_EQ(SimulatorReportCount(pad, 0x27, true), 1u);
+    // Ready zlib bytes on the colour pad take the report route with encoding 1.
+    std::vector<uint8_t> mono(600, 0xF0), compressed(compressBound(600));
+    uLongf length = compressed.size();
+    ASSERT_EQ(compress2(compressed.data(), &length, mono.data(), mono.size(), 9), Z_OK);
+    ASSERT_EQ(setZImage(length, compressed.data()), 1);
+    EXPECT_EQ(lastReport(pad, 0x25), std::vector<uint8_t>({0x25, 0x01}));
+    EXPECT_EQ(dataReports(pad), (uint32_t(length) + 252) / 253);
+}
+
+TEST_F(Images, RefusalsAndTheirLogLines) {
+    const std::vector<uint8_t> bmp = bmpFile(8, 8);
+    EXPECT_EQ(setImage(nullptr), 0);
+    EXPECT_EQ(readLog(), "File not provided");
+
+    int32_t pad = connectTo(0xA4, 0x44);
+    EXPECT_EQ(setnoZImage(uint32_t(bmp.size()), bmp.data()), 0);
+    EXPECT_EQ(readLog(), "Image Load Error. Unrecognised model product id '0xa4'\r\n");
+    EXPECT_EQ(SimulatorReportCount(pad, 0x25, true), 0u);
+    ASSERT_EQ(Disconnect(), 0);
+
+    pad = connectTo(0xA2, 0x22);
+    EXPECT_EQ(setImage("missing.bmp"), 0);
+    EXPECT_EQ(readLog(),
+              "Image Load Error. Check that the image file meets Tablet requirements, e.g. "
+              "dimensions.\r\n");
+    const uint8_t png[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0};
+    EXPECT_EQ(setnoZImage(sizeof png, png), 0) << "PNG is a file-route format only";
+    EXPECT_EQ(readLog(), "Image Load Error. Check that bytes provided is correct size.\r\n");
+    EXPECT_EQ(setZImage(0, png), 0);
+    EXPECT_EQ(SimulatorReportCount(pad, 0x25, true), 0u);
+
+    // A busy pad refuses before anything is sent.
+    ASSERT_TRUE(SimulatorSetBusy(pad, true));
+    EXPECT_EQ(setnoZImage(uint32_t(bmp.size()), bmp.data()), 0);
+    EXPECT_EQ(readLog(),
+              "Issue transmitting Image. Possible that Tablet is not connected in Capture "
+              "Mode.\r\n");
+    EXPECT_EQ(SimulatorReportCount(pad, 0x25, true), 0u);
+}
+
+TEST_F(Images, ColourPadKeepsTheIntervalBetweenUploads) {
+    const int32_t pad = connectTo(0xA3, 0x33);
+    std::vector<uint8_t> mono(300, 0), compressed(compressBound(300));
+    uLongf length = compressed.size();
+    ASSERT_EQ(compress2(compressed.data(), &length, mono.data(), mono.size(), 9), Z_OK);
+    ASSERT_EQ(setZImage(length, compressed.data()), 1);
+    const uint32_t firstDone = SimulatorClockMs();
+    ASSERT_EQ(setZImage(length, compressed.data()), 1);
+    // The second upload waited for 600 ms after the first, then took its two 100 ms pauses.
+    EXPECT_GE(SimulatorClockMs() - firstDone, 600u + 200u);
+    EXPECT_EQ(SimulatorReportCount(pad, 0x25, true), 2u);
+}
+
+}  // namespace
+}  // namespace zel::apitest
