@@ -111,6 +111,20 @@ TEST_F(Images, RefusalsAndTheirLogLines) {
     EXPECT_EQ(SimulatorReportCount(pad, 0x25, true), 0u);
 }
 
+TEST_F(Images, AFailedDataReportStillEndsTheImage) {
+    const std::vector<uint8_t> bmp = bmpFile(8, 8);
+    const int32_t pad = connectTo(0xA2, 0x22);
+    // The third data report is lost on its way to the pad.
+    const SimulatorFault lost = {ZEL_SIM_FAULT_DROP, 0x26, 1, 0, 2, 1, 0, 0};
+    ASSERT_TRUE(SimulatorAddFault(pad, &lost));
+    EXPECT_EQ(setnoZImage(uint32_t(bmp.size()), bmp.data()), 0);
+    EXPECT_EQ(dataReports(pad), 2u) << "no data after the failed report";
+    EXPECT_EQ(SimulatorReportCount(pad, 0x27, true), 1u) << "the end report still goes out";
+    EXPECT_EQ(readLog(),
+              "Issue transmitting Image. Possible that Tablet is not connected in Capture "
+              "Mode.\r\n");
+}
+
 TEST_F(Images, ColourPadKeepsTheIntervalBetweenUploads) {
     const int32_t pad = connectTo(0xA3, 0x33);
     std::vector<uint8_t> mono(300, 0), compressed(compressBound(300));
