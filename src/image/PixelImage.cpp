@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/Platform.h"
+#include "platform/WidePath.h"
 #include "png/LuRawPngDecoder.h"
 
 namespace zel {
@@ -24,51 +25,11 @@ constexpr uint64_t kMaxFileBytes = uint64_t{1} << 28;
 // reach it (a uniform colour keeps exactly its value).
 const double kNudge = static_cast<double>(0.000001f);
 
-// UTF-8 of a wide path: UTF-16 where wchar_t has 16 bits, UTF-32 where it has 32. False for
-// text that is not valid Unicode.
-bool toUtf8(const wchar_t* text, std::string& utf8) {
-    for (const wchar_t* at = text; *at != 0; ++at) {
-        uint32_t code = static_cast<uint32_t>(*at);
-        if (sizeof(wchar_t) == 2) {
-            code &= 0xFFFF;
-            if (code >= 0xD800 && code <= 0xDBFF) {
-                const uint32_t low = static_cast<uint32_t>(at[1]) & 0xFFFF;
-                if (low < 0xDC00 || low > 0xDFFF) return false;
-                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                ++at;
-            }
-        }
-        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        if (code < 0x80) {
-            utf8 += static_cast<char>(code);
-        } else if (code < 0x800) {
-            utf8 += static_cast<char>(0xC0 | (code >> 6));
-            utf8 += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            utf8 += static_cast<char>(0xE0 | (code >> 12));
-            utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            utf8 += static_cast<char>(0xF0 | (code >> 18));
-            utf8 += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return true;
-}
-
 // The whole file, or false when it cannot be opened or read, is empty or is too large. Only
 // regular files are read: a FIFO or a device could block the host's call for ever.
 bool readWholeFile(const wchar_t* path, std::vector<uint8_t>& bytes) {
-    std::string utf8;
-    if (path == nullptr || !toUtf8(path, utf8) || utf8.empty()) return false;
     std::filesystem::path name;
-    try {
-        name = std::filesystem::u8path(utf8);
-    } catch (const std::exception&) {
-        return false;
-    }
+    if (!platform::pathFromWide(path, name)) return false;
     std::error_code error;
     if (!std::filesystem::is_regular_file(name, error)) return false;
     const uintmax_t size = std::filesystem::file_size(name, error);
