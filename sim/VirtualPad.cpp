@@ -83,6 +83,26 @@ VirtualPad::VirtualPad(uint16_t productId, uint32_t uid)
 
 // ---- the command set -----------------------------------------------------------------------
 
+// The faults that end an exchange before the request is carried out, the same for SET and GET.
+bool VirtualPad::answeredByFaultLocked(const Fault& fault, Answer& answer) {
+    switch (fault.kind) {
+        case FaultKind::unplug:
+            plugged_ = false;
+            inputChanged_.notify_all();
+            answer.unplugged = true;
+            return true;
+        case FaultKind::drop:
+            answer.linkFault = FaultKind::drop;
+            return true;
+        case FaultKind::padCrcError:
+            answer.linkFault = FaultKind::padCrcError;
+            answer.code = settings_.lastResult = code::crcError;
+            return true;
+        default:
+            return false;
+    }
+}
+
 Fault VirtualPad::takeFaultLocked(uint8_t reportId, bool isSet) {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         if (it->reportId >= 0 && it->reportId != reportId) continue;
@@ -110,22 +130,7 @@ Answer VirtualPad::set(const uint8_t* data, size_t length) {
         return answer;
     }
     const Fault fault = takeFaultLocked(data[0], true);
-    switch (fault.kind) {
-        case FaultKind::unplug:
-            plugged_ = false;
-            inputChanged_.notify_all();
-            answer.unplugged = true;
-            return answer;
-        case FaultKind::drop:
-            answer.linkFault = FaultKind::drop;
-            return answer;
-        case FaultKind::padCrcError:
-            answer.linkFault = FaultKind::padCrcError;
-            answer.code = settings_.lastResult = code::crcError;
-            return answer;
-        default:
-            break;
-    }
+    if (answeredByFaultLocked(fault, answer)) return answer;
     setLog_.emplace_back(data, data + length);
     if (setLog_.size() > setLogLimit) setLog_.pop_front();
     answer.code = fault.kind == FaultKind::refuse ? fault.code : executeSetLocked(data, length);
@@ -144,24 +149,10 @@ Answer VirtualPad::get(uint8_t reportId) {
         return answer;
     }
     const Fault fault = takeFaultLocked(reportId, false);
-    switch (fault.kind) {
-        case FaultKind::unplug:
-            plugged_ = false;
-            inputChanged_.notify_all();
-            answer.unplugged = true;
-            return answer;
-        case FaultKind::drop:
-            answer.linkFault = FaultKind::drop;
-            return answer;
-        case FaultKind::padCrcError:
-            answer.linkFault = FaultKind::padCrcError;
-            answer.code = settings_.lastResult = code::crcError;
-            return answer;
-        case FaultKind::refuse:
-            answer.code = settings_.lastResult = fault.code;
-            return answer;
-        default:
-            break;
+    if (answeredByFaultLocked(fault, answer)) return answer;
+    if (fault.kind == FaultKind::refuse) {
+        answer.code = settings_.lastResult = fault.code;
+        return answer;
     }
     ++getCounts_[reportId];
     answer.code = executeGetLocked(reportId, answer.report);

@@ -182,6 +182,7 @@ class VirtualPad {
     uint64_t now() const { return clock_(); }
     bool busyLocked() const;
     Fault takeFaultLocked(uint8_t reportId, bool isSet);
+    bool answeredByFaultLocked(const Fault& fault, Answer& answer);
     uint8_t executeSetLocked(const uint8_t* data, size_t length);
     uint8_t executeGetLocked(uint8_t reportId, std::vector<uint8_t>& report);
     uint8_t imageDataLocked(const uint8_t* data, size_t length);
