@@ -96,14 +96,15 @@ class VirtualHidBackend::Pipe : public platform::BulkPipe {
     std::shared_ptr<VirtualPad> pad_;
 };
 
-// Only colour pads have the bulk interface, and only while plugged in.
+// Only colour pads have the bulk interface, and only while plugged in and reachable.
 class VirtualHidBackend::BulkPipes : public platform::BulkPipeSystem {
   public:
     explicit BulkPipes(VirtualHidBackend& backend) : backend_(backend) {}
 
     std::unique_ptr<platform::BulkPipe> open(const std::string& usbDeviceId) override {
         std::shared_ptr<VirtualPad> pad = backend_.find(usbDeviceId, usbPrefix);
-        if (!pad || !pad->model().colour || !pad->plugged()) return nullptr;
+        if (!pad || !pad->model().colour || !pad->plugged() || !pad->bulkInterface())
+            return nullptr;
         return std::make_unique<Pipe>(backend_, std::move(pad));
     }
 

@@ -533,6 +533,16 @@ bool VirtualPad::plugged() const {
     return plugged_;
 }
 
+void VirtualPad::setBulkInterface(bool available) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bulkInterface_ = available;
+}
+
+bool VirtualPad::bulkInterface() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bulkInterface_;
+}
+
 void VirtualPad::setStayBusy(bool busy) {
     std::lock_guard<std::mutex> lock(mutex_);
     stayBusy_ = busy;

@@ -130,6 +130,11 @@ class VirtualPad {
     void unplug();
     void replug();
     bool plugged() const;
+    // Whether the colour pad's bulk interface can be opened by the host (true by default). A
+    // host without the bulk interface's driver sees a colour pad without it and sends its
+    // pictures as data reports.
+    void setBulkInterface(bool available);
+    bool bulkInterface() const;
     // Keeps the status busy (clears and images refused) until called with false.
     void setStayBusy(bool busy);
     // How long the pad stays busy after a clear and after an image.
@@ -156,6 +161,7 @@ class VirtualPad {
     std::condition_variable inputChanged_;
 
     bool plugged_ = true;
+    bool bulkInterface_ = true;
     bool stayBusy_ = false;
     uint64_t busyUntilMs_ = 0;
     uint32_t clearBusyMs_ = 50;

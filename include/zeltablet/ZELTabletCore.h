@@ -200,7 +200,14 @@ ZEL_API bool setHandwritingArea(uint32_t left, uint32_t top, uint32_t right, uin
 ZEL_API bool enableTimecount(void* unused);
 ZEL_API bool disableTimecount(void* unused);
 
-/* ---- Pictures ------------------------------------------------------------------------- */
+/* ---- Pictures -------------------------------------------------------------------------
+ * The picture is fitted to the screen size the pad reports and converted by product: 1-bit
+ * for 0xA1 (zlib-compressed) and 0xA2, 16-bit colour for 0xA3; 0xA4 is refused. On a serial
+ * connection the product, and for the colour pad the route, are those of the last HID
+ * connection: before any HID connection the product is unknown and pictures are refused, and
+ * after a HID connection that opened the colour pad's bulk pipe a colour picture fails on a
+ * serial line, which has no bulk pipe (ready zlib bytes still go through).
+ */
 
 /** Loads a picture file (BMP, JPEG, GIF, PNG), fits it to the screen and shows it. */
 ZEL_API int setImage(const char* path);

@@ -1,5 +1,8 @@
-// Pictures built in the tests: a BMP file writer and a small PNG file.
+// Pictures built in the tests: BMP, JPEG and GIF file writers and a small PNG file.
 #pragma once
+
+#include <gif_lib.h>
+#include <turbojpeg.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -42,6 +45,33 @@ inline Bytes bmpFile(int width, int height, int bits, uint32_t compression, cons
     file.insert(file.end(), header.begin(), header.end());
     file.insert(file.end(), data.begin(), data.end());
     return file;
+}
+
+// A baseline JPEG of blue-green-red-x pixels, without chroma subsampling.
+inline Bytes jpegFile(const Bytes& bgrx, int width, int height, int quality) {
+    tjhandle compressor = tjInitCompress();
+    unsigned char* encoded = nullptr;
+    unsigned long size = 0;
+    Bytes file;
+    if (tjCompress2(compressor, bgrx.data(), width, 0, height, TJPF_BGRX, &encoded, &size,
+                    TJSAMP_444, quality, 0) == 0)
+        file.assign(encoded, encoded + size);
+    tjFree(encoded);
+    tjDestroy(compressor);
+    return file;
+}
+
+// A giflib writer whose output is appended to `out`; close it with EGifCloseFile.
+inline GifFileType* openGifWriter(Bytes& out) {
+    int error = 0;
+    return EGifOpen(
+        &out,
+        [](GifFileType* gif, const GifByteType* bytes, int length) {
+            auto* sink = static_cast<Bytes*>(gif->UserData);
+            sink->insert(sink->end(), bytes, bytes + length);
+            return length;
+        },
+        &error);
 }
 
 // 2 x 2 truecolour PNG: red, green / blue, white.

@@ -1,8 +1,6 @@
 // The Linux picture loader: each format decodes to the expected top-down blue-green-red-x
 // pixels; truncated, damaged and foreign files are refused.
-#include <gif_lib.h>
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include "ImageTestSupport.h"
 #include "platform/Platform.h"
@@ -184,28 +182,14 @@ TEST(JpegAndGif, DecodeThroughTheirLibrariesAndRefuseDamage) {
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             bgrx.insert(bgrx.end(), {block(x, y).b, block(x, y).g, block(x, y).r, 0});
-    tjhandle compressor = tjInitCompress();
-    unsigned char* encoded = nullptr;
-    unsigned long size = 0;
-    ASSERT_EQ(tjCompress2(compressor, bgrx.data(), 16, 0, 16, TJPF_BGRX, &encoded, &size,
-                          TJSAMP_444, 100, 0),
-              0);
-    const Bytes jpeg(encoded, encoded + size);
-    tjFree(encoded);
-    tjDestroy(compressor);
+    const Bytes jpeg = jpegFile(bgrx, 16, 16, 100);
+    ASSERT_FALSE(jpeg.empty());
 
     // GIF: a 4 x 4 screen, first frame 3 x 3 at (1, 1), interlaced, index 3 transparent; a
     // second frame that must not show. Uncovered and transparent pixels are white.
     Bytes gifBytes;
     int error = 0;
-    GifFileType* gif = EGifOpen(
-        &gifBytes,
-        [](GifFileType* g, const GifByteType* b, int n) {
-            static_cast<Bytes*>(g->UserData)
-                ->insert(static_cast<Bytes*>(g->UserData)->end(), b, b + n);
-            return n;
-        },
-        &error);
+    GifFileType* gif = openGifWriter(gifBytes);
     const GifColorType colours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}};
     ColorMapObject* map = GifMakeMapObject(4, colours);
     EGifSetGifVersion(gif, true);
