@@ -2,6 +2,7 @@
 // over HID (with and without the colour pad's bulk interface) and over a serial line. The
 // pad's screen must hold exactly the library's own conversion of each picture.
 #include <png.h>
+#include <zlib.h>
 
 #include "ImageTestSupport.h"
 #include "api/ApiTestSupport.h"
@@ -108,13 +109,16 @@ class PictureScreen : public HostTest {
     // Shows `file` and compares the pad's screen with the library's conversion of it.
     static void showAndCompare(int32_t handle, const std::string& file) {
         SCOPED_TRACE(file);
-        const std::shared_ptr<sim::VirtualPad> virtualPad = pad(handle);
-        ASSERT_TRUE(virtualPad);
-        const sim::PadModel& model = virtualPad->model();
+        const sim::PadModel& model = pad(handle)->model();
         ZELTabletImage expected(model.screenWidth, model.screenHeight);
         ASSERT_TRUE(expected.loadFile(std::wstring(file.begin(), file.end()).c_str()));
         ASSERT_EQ(setImage(file.c_str()), 1) << readLog();
+        expectScreen(handle, expected);
+    }
 
+    static void expectScreen(int32_t handle, const ZELTabletImage& expected) {
+        const std::shared_ptr<sim::VirtualPad> virtualPad = pad(handle);
+        const sim::PadModel& model = virtualPad->model();
         const sim::Framebuffer screen = virtualPad->screen();
         ASSERT_EQ(screen.width(), model.screenWidth);
         const uint32_t stride = (model.screenWidth + 7) / 8;
@@ -166,6 +170,28 @@ TEST_F(PictureScreen, EveryFormatOnEveryModelOverHid) {
         }
         ASSERT_EQ(Disconnect(), 0);
     }
+}
+
+// From memory, and as the caller's own zlib bytes of the packed image.
+TEST_F(PictureScreen, FromMemoryAndReadyCompressedBytes) {
+    const int32_t handle = SimulatorAttachPad(0xA1, 0xA1);
+    ASSERT_TRUE(pad(handle) && ConnectByUid(0, 0, 0, 0xA1));
+    const Bytes gif = gifPicture();
+    ZELTabletImage expected(320, 160);
+    ASSERT_TRUE(expected.loadMemory(gif.data(), uint32_t(gif.size())));
+    ASSERT_EQ(setnoZImage(uint32_t(gif.size()), gif.data()), 1) << readLog();
+    expectScreen(handle, expected);
+
+    // The same picture inverted, compressed by the caller.
+    for (uint8_t& byte : expected.monoData)
+        byte = uint8_t(~byte);
+    Bytes compressed(compressBound(uLong(expected.monoData.size())));
+    uLongf length = uLongf(compressed.size());
+    ASSERT_EQ(compress2(compressed.data(), &length, expected.monoData.data(),
+                        uLong(expected.monoData.size()), 6),
+              Z_OK);
+    ASSERT_EQ(setZImage(length, compressed.data()), 1) << readLog();
+    expectScreen(handle, expected);
 }
 
 // A serial line carries the data reports too; the product is the one of the last HID
