@@ -200,7 +200,8 @@ def main():
     for x, y, pressure, switches in received:
         print(f"pen: x {x:5d} y {y:5d} pressure {pressure:4d} switches {switches}")
 
-    # After Disconnect no callback runs any more, so the callback may then be dropped.
+    # After Disconnect no callback runs any more, so the callback may then be dropped
+    # (PenCallbackExt() is the null function pointer).
     lib.Disconnect()
     lib.onCDllCallback_ext(PenCallbackExt(), None)
     lib.SimulatorDisable()
