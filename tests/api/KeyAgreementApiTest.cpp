@@ -239,7 +239,7 @@ TEST_F(KeyAgreement, AgreementsWhileSamplesFlowAndOtherCallsRun) {
     const int32_t pad = attach(false);
     callbackResult = -1;
     onCDllCallback_ext(agreeInCallback, nullptr);
-    const std::vector<SimulatorPenPoint> points = stroke(2001);
+    const std::vector<SimulatorPenPoint> points = stroke(1001);  // 2 s of samples
     ASSERT_TRUE(queue(pad, points));
     std::atomic<bool> stop{false};
     std::thread other([&] {
@@ -250,8 +250,10 @@ TEST_F(KeyAgreement, AgreementsWhileSamplesFlowAndOtherCallsRun) {
             BeginCapture(1, 0, nullptr);
         }
     });
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(AgreePenDataKey(nullptr, 0, nullptr, 0), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     const auto got = waitFor(points.size());
     stop = true;
     other.join();
