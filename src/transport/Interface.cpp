@@ -33,7 +33,8 @@ void Interface::close() {
 
 bool Interface::startReader() {
     running.store(1, std::memory_order_release);
-    if (!readerThread.start([this] { readerLoop(); })) {
+    const uint32_t generation = readerGeneration.fetch_add(1, std::memory_order_acq_rel) + 1;
+    if (!readerThread.start([this, generation] { readerLoop(generation); })) {
         requestStop();
         close();
         return false;
@@ -60,10 +61,11 @@ void Interface::deliver(PenData& record, uint8_t* report, uint32_t length) {
     if (decodePenData(record, report, length) && listener != nullptr) listener->onPenData(record);
 }
 
-void Interface::readerLoop() {
+void Interface::readerLoop(uint32_t generation) {
     uint8_t buffer[readerBufferSize];
     PenData record{};
-    while (running.load(std::memory_order_acquire) != 0) {
+    while (running.load(std::memory_order_acquire) != 0 &&
+           readerGeneration.load(std::memory_order_acquire) == generation) {
         const uint32_t length = readInput(buffer, sizeof buffer, readerTimeoutMs);
         std::lock_guard<std::mutex> gate(penGate);
         while (!penReportsHeld && !heldReports.empty()) {

@@ -108,7 +108,10 @@ class Interface {
     platform::ReaderThread readerThread;
 
   private:
-    void readerLoop();
+    // Runs while `running` is set and no newer reader was started: a reader whose stop timed
+    // out (a callback that did not return in time) ends once it gets back here, even when the
+    // transport has been restarted meanwhile.
+    void readerLoop(uint32_t generation);
     void deliver(PenData& record, uint8_t* report, uint32_t length);
     void decodeSample(PenData& out, const uint8_t* sample);
 
@@ -116,6 +119,7 @@ class Interface {
     std::mutex penGate;
     bool penReportsHeld = false;
     std::deque<std::vector<uint8_t>> heldReports;
+    std::atomic<uint32_t> readerGeneration{0};
 };
 
 }  // namespace zel
