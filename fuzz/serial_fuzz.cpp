@@ -57,6 +57,7 @@ class ChunkedPort : public zel::platform::SerialPort {
     }
     void raiseRts() override {}
     void purgeAndWake() override {}
+    void wake() override {}
     bool exhausted() const { return chunks_.empty(); }
 
   private:

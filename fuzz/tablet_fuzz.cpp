@@ -1,6 +1,7 @@
 // The tablet's reading of what pads report: discovery over a set of scripted HID interfaces
 // (vendor, product, readable attributes) and the decoding of every GET reply (identity,
-// status, capabilities, settings), replies of any length and content.
+// status, capabilities, settings, the pad's public key of the pen-data key agreement),
+// replies of any length and content.
 //
 // Input: byte 0 = number of interfaces (0..15); 3 bytes per interface (product ID low byte,
 // flags: bit 0 foreign vendor, bit 1 attributes unreadable, bit 2 every SET fails);
@@ -66,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             tablet.getBacklightBrightness(&a);
             tablet.setPenProperties(a, b);
             tablet.isConnected();
+            tablet.agreePenDataKey(nullptr, 0, nullptr, 0);
         }
     }
     platform::selectHidBackend(nullptr, nullptr);

@@ -34,6 +34,11 @@ constexpr uint8_t clearColour = 0x29;
 constexpr uint8_t handwritingArea = 0x2A;
 constexpr uint8_t backlight = 0x2B;
 constexpr uint8_t timeCount = 0x32;
+// The key agreement of encrypted pen data.
+constexpr uint8_t hostPublicKey = 0x13;
+constexpr uint8_t padPublicKey = 0x14;
+constexpr uint8_t prime = 0x1A;
+constexpr uint8_t base = 0x1B;
 }  // namespace report
 
 // Full length of each feature report, ID included.
@@ -52,6 +57,10 @@ constexpr size_t clearColour = 3;
 constexpr size_t handwritingArea = 9;
 constexpr size_t backlight = 3;
 constexpr size_t timeCount = 2;
+constexpr size_t hostPublicKey = 17;
+constexpr size_t padPublicKey = 17;
+constexpr size_t prime = 17;
+constexpr size_t base = 3;
 }  // namespace length
 
 // The pad's result codes (status byte 2, and the code of a serial SET_RESPONSE).
@@ -64,6 +73,13 @@ constexpr uint8_t wrongEncoding = 16;
 constexpr uint8_t imageTooLong = 17;
 constexpr uint8_t zlibError = 18;
 constexpr uint8_t wrongParameters = 19;
+constexpr uint8_t cryptErrors = 32;
+constexpr uint8_t dhZeroInput = 33;
+constexpr uint8_t dhWrongModule = 35;
+constexpr uint8_t dhWrongBase = 36;
+constexpr uint8_t dhWrongOpenKey = 37;
+constexpr uint8_t dhKeyInvalid = 38;
+constexpr uint8_t cryptEngineInvalid = 39;
 }  // namespace code
 
 // Status byte 1 of report 0x03.

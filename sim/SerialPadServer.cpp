@@ -113,14 +113,18 @@ bool SerialPadServer::writeAll(const uint8_t* data, size_t length) {
 
 void SerialPadServer::sendFrame(const std::vector<uint8_t>& packet, double notBefore,
                                 bool corruptCrc, const std::vector<uint8_t>& noise) {
+    std::lock_guard<std::mutex> lock(writeLock_);
+    sendFrameLocked(packet, notBefore, corruptCrc, noise);
+}
+
+void SerialPadServer::sendFrameLocked(const std::vector<uint8_t>& packet, double notBefore,
+                                      bool corruptCrc, const std::vector<uint8_t>& noise) {
     const bool withCrc = answerCrc_ || corruptCrc;
     std::vector<uint8_t> bytes = noise;
     std::vector<uint8_t> frame = padEncodeFrame(packet.data(), packet.size(), withCrc);
     if (frame.empty()) return;
     // The first bit of the last group is always a CRC bit, never padding.
     if (corruptCrc) frame.back() ^= 0x40;
-
-    std::lock_guard<std::mutex> lock(writeLock_);
     if (noisy_) {
         // Bytes a receiver can skip: 7-bit values outside any frame, and a start byte that
         // the frame's own start byte follows at once.
@@ -219,11 +223,17 @@ void SerialPadServer::penLoop() {
     dropTimerSlack();
     std::vector<uint8_t> report;
     while (!stopping_) {
-        switch (pad_.readInput(report, 1000, &penWake_)) {
-            case InputStatus::report:
-                sendFrame(report, 0);
-                ++penFramesSent_;
+        switch (pad_.waitInput(1000, &penWake_)) {
+            case InputStatus::report: {
+                // Taken and written in one step, so that a report leaves in the order the pad
+                // made it relative to the answers (a key change depends on it).
+                std::lock_guard<std::mutex> lock(writeLock_);
+                if (pad_.pollInput(report)) {
+                    sendFrameLocked(report, 0);
+                    ++penFramesSent_;
+                }
                 break;
+            }
             case InputStatus::unplugged: {
                 // Nothing to send until the pad is back; wait for stop() or a replug.
                 pollfd stop{stopSignal_.get(), POLLIN, 0};

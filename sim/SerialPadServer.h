@@ -65,6 +65,9 @@ class SerialPadServer {
     // `notBefore`: when paced, the earliest moment (seconds) the frame may start on the line.
     void sendFrame(const std::vector<uint8_t>& packet, double notBefore, bool corruptCrc = false,
                    const std::vector<uint8_t>& noise = {});
+    // The same with writeLock_ held.
+    void sendFrameLocked(const std::vector<uint8_t>& packet, double notBefore,
+                         bool corruptCrc = false, const std::vector<uint8_t>& noise = {});
     bool writeAll(const uint8_t* data, size_t length);
 
     VirtualPad& pad_;

@@ -19,6 +19,8 @@ constexpr const char* usbPrefix = "virtual:usb";
 class VirtualHidBackend::Device : public platform::HidDevice {
   public:
     explicit Device(std::shared_ptr<VirtualPad> pad) : pad_(std::move(pad)) {}
+    // Closing the device ends the host's session with the pad, and with it the encryption.
+    ~Device() override { pad_->hostClosed(); }
 
     bool check() override { return pad_->plugged(); }
 

@@ -217,6 +217,18 @@ uint8_t VirtualPad::executeSetLocked(const uint8_t* data, size_t length) {
         case report::endImage:
             if (tooShort(length::endImage)) return code::wrongReportId;
             return finishImageLocked();
+        case report::prime:
+            if (tooShort(length::prime)) return code::wrongReportId;
+            return keyExchange_.setPrime(data + 1, PadKeyExchange::primeBytes);
+        case report::base:
+            if (tooShort(length::base)) return code::wrongReportId;
+            return keyExchange_.setBase(data + 1, PadKeyExchange::baseBytes);
+        case report::hostPublicKey: {
+            if (tooShort(length::hostPublicKey)) return code::wrongReportId;
+            const uint8_t result = keyExchange_.takeHostKey(data + 1, PadKeyExchange::keyBytes);
+            if (result == code::ok) keyQuietUntilMs_ = now() + keyQuietMs;
+            return result;
+        }
         default:
             break;
     }
@@ -298,6 +310,16 @@ uint8_t VirtualPad::executeGetLocked(uint8_t reportId, std::vector<uint8_t>& out
         case report::inking:
             out.push_back(settings_.inking);
             return code::ok;
+        case report::padPublicKey: {
+            std::vector<uint8_t> key;
+            const uint8_t result = keyExchange_.padPublicKey(key);
+            out.insert(out.end(), key.begin(), key.end());
+            if (result == code::ok && keyQuietUntilMs_ != 0) {
+                keyQuietUntilMs_ = 0;
+                inputChanged_.notify_all();
+            }
+            return result;
+        }
         default:
             break;
     }
@@ -388,17 +410,21 @@ bool VirtualPad::bulkWrite(const uint8_t* data, size_t length) {
 void VirtualPad::playStroke(const std::vector<PenPoint>& points) {
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t due = samples_.empty() ? now() : std::max(now(), samples_.back().dueMs);
-    for (const PenPoint& point : points) {
-        due += point.delayMs;
-        samples_.push_back(Sample{due, point});
+    for (size_t i = 0; i < points.size(); ++i) {
+        due += points[i].delayMs;
+        samples_.push_back(Sample{due, points[i], i + 1 == points.size()});
     }
     inputChanged_.notify_all();
 }
 
+bool VirtualPad::pairsFrontLocked() const {
+    return keyExchange_.encrypting() && samples_.size() >= 2 && !samples_.front().endsStroke;
+}
+
 uint64_t VirtualPad::nextDueLocked() const {
     // Paired samples go out together once the second has been taken.
-    if (encryptedBuilder_ && samples_.size() >= 2) return samples_[1].dueMs;
-    return samples_.front().dueMs;
+    const uint64_t due = pairsFrontLocked() ? samples_[1].dueMs : samples_.front().dueMs;
+    return std::max(due, keyQuietUntilMs_);
 }
 
 // Ink follows the pen while it presses, inside the handwriting area, in the pen's colour
@@ -430,21 +456,22 @@ void VirtualPad::inkLocked(const PenPoint& point) {
 bool VirtualPad::dueReportLocked(std::vector<uint8_t>& out) {
     if (samples_.empty() || nextDueLocked() > now()) return false;
     const Sample first = samples_.front();
-    samples_.pop_front();
-    inkLocked(first.point);
     uint8_t sample[6];
     encodeSample(first.point, sample);
-    if (encryptedBuilder_) {
+    if (pairsFrontLocked()) {
         uint8_t second[6];
-        std::memcpy(second, sample, sizeof second);  // an odd last sample goes out twice
-        if (!samples_.empty()) {
-            inkLocked(samples_.front().point);
-            encodeSample(samples_.front().point, second);
-            samples_.pop_front();
+        encodeSample(samples_[1].point, second);
+        out = keyExchange_.encryptReport(sample, second);
+        // Should the cipher fail, the first sample goes out plain and the second stays queued.
+        if (!out.empty()) {
+            inkLocked(first.point);
+            inkLocked(samples_[1].point);
+            samples_.erase(samples_.begin(), samples_.begin() + 2);
+            return true;
         }
-        out = encryptedBuilder_(sample, second);
-        return true;
     }
+    samples_.pop_front();
+    inkLocked(first.point);
     if (settings_.timeCount) {
         out.assign({input::timedPen, sample[0], sample[1], sample[2], sample[3], sample[4],
                     sample[5], static_cast<uint8_t>(first.dueMs >> 8),
@@ -455,15 +482,14 @@ bool VirtualPad::dueReportLocked(std::vector<uint8_t>& out) {
     return true;
 }
 
-InputStatus VirtualPad::readInput(std::vector<uint8_t>& out, uint32_t timeoutMs,
-                                  std::atomic<bool>* wake) {
+InputStatus VirtualPad::waitDueLocked(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs,
+                                      std::atomic<bool>* wake) {
     using std::chrono::steady_clock;
     const auto deadline = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (!plugged_) return InputStatus::unplugged;
         if (wake != nullptr && wake->exchange(false)) return InputStatus::woken;
-        if (dueReportLocked(out)) return InputStatus::report;
+        if (!samples_.empty() && nextDueLocked() <= now()) return InputStatus::report;
         const auto realNow = steady_clock::now();
         if (realNow >= deadline) return InputStatus::timedOut;
         auto until = deadline;
@@ -475,6 +501,19 @@ InputStatus VirtualPad::readInput(std::vector<uint8_t>& out, uint32_t timeoutMs,
         }
         inputChanged_.wait_until(lock, until);
     }
+}
+
+InputStatus VirtualPad::readInput(std::vector<uint8_t>& out, uint32_t timeoutMs,
+                                  std::atomic<bool>* wake) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const InputStatus status = waitDueLocked(lock, timeoutMs, wake);
+    if (status == InputStatus::report) dueReportLocked(out);
+    return status;
+}
+
+InputStatus VirtualPad::waitInput(uint32_t timeoutMs, std::atomic<bool>* wake) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return waitDueLocked(lock, timeoutMs, wake);
 }
 
 bool VirtualPad::pollInput(std::vector<uint8_t>& out) {
@@ -492,9 +531,10 @@ size_t VirtualPad::queuedSamples() const {
     return samples_.size();
 }
 
-void VirtualPad::setEncryptedPenBuilder(EncryptedPenBuilder builder) {
+void VirtualPad::hostClosed() {
     std::lock_guard<std::mutex> lock(mutex_);
-    encryptedBuilder_ = std::move(builder);
+    keyExchange_.reset();
+    keyQuietUntilMs_ = 0;
 }
 
 // ---- faults and conditions -----------------------------------------------------------------
@@ -516,11 +556,13 @@ void VirtualPad::unplug() {
     inputChanged_.notify_all();
 }
 
-// Plugging back in loses what was in flight (an image being received, queued pen samples);
-// the settings stay, as the pad keeps them in non-volatile memory.
+// Plugging back in loses what was in flight (an image being received, queued pen samples)
+// and the agreed key; the settings stay, as the pad keeps them in non-volatile memory.
 void VirtualPad::replug() {
     std::lock_guard<std::mutex> lock(mutex_);
     plugged_ = true;
+    keyExchange_.reset();
+    keyQuietUntilMs_ = 0;
     imageOpen_ = false;
     imagePayload_.clear();
     samples_.clear();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "sim/Framebuffer.h"
+#include "sim/PadKeyExchange.h"
 #include "sim/PadModel.h"
 
 namespace zel::sim {
@@ -89,10 +90,10 @@ class VirtualPad {
   public:
     // Pad-clock milliseconds since power-on.
     using Clock = std::function<uint64_t()>;
-    // Builds an encrypted pen report (ID 0x10, 17 bytes) from two 6-byte samples. When one is
-    // installed the pad sends its samples in pairs this way instead of as reports 0x01/0x30.
-    using EncryptedPenBuilder =
-        std::function<std::vector<uint8_t>(const uint8_t* first, const uint8_t* second)>;
+
+    // Longest pause of the pen data during a key change: a host that never asks for the pad's
+    // public key gets its samples again after it.
+    static constexpr uint32_t keyQuietMs = 1000;
 
     // `productId` must name a known model (findPadModel); an unknown one plays 0xA2.
     explicit VirtualPad(uint16_t productId, uint32_t uid = 0x5A000001);
@@ -112,17 +113,39 @@ class VirtualPad {
 
     // ---- pen input -------------------------------------------------------------------
     // Queues a stroke behind what is already queued.
+    //
+    // Plain, each sample goes out as report 0x01 (0x30 with the time count). Once a key has
+    // been agreed (see PadKeyExchange), the samples of a stroke go out in pairs as report 0x10,
+    // the first held back until the second falls due. Report 0x10 always carries two samples
+    // and the host takes both, so a stroke with an odd number of samples sends its last one
+    // alone as a plain report: the host receives exactly the samples of the stroke, in order,
+    // as without encryption. Pairs never span two strokes, so the end of a stroke never waits
+    // for the next one.
+    //
+    // Report 0x10 has no time count: paired samples arrive without one while the setting stays
+    // (a lone last sample carries it, and all do again once encryption is off).
+    //
+    // Between taking the host's public key and handing out its own (at most keyQuietMs) the pad
+    // sends no pen data, so that every report under the old key leaves before the change and
+    // every one under the new key after the host can have it: a host tells them apart by their
+    // place in the stream. Encryption ends when the pad loses power (replug) or the host closes
+    // it (hostClosed); a new pad starts plain.
     void playStroke(const std::vector<PenPoint>& points);
     // Waits up to `timeoutMs` (real time) for the next pen report to fall due on the pad's
     // clock. `wake`, when given, is a flag of the caller's: setting it and calling
     // wakeInputReaders() ends this wait with `woken` (the flag is cleared).
     InputStatus readInput(std::vector<uint8_t>& report, uint32_t timeoutMs,
                           std::atomic<bool>* wake = nullptr);
+    // Waits as readInput does but leaves the due report for pollInput, so that a backend can
+    // take it and put it on its link in one step.
+    InputStatus waitInput(uint32_t timeoutMs, std::atomic<bool>* wake = nullptr);
     // Takes a report that is due now, without waiting.
     bool pollInput(std::vector<uint8_t>& report);
     void wakeInputReaders();
     size_t queuedSamples() const;
-    void setEncryptedPenBuilder(EncryptedPenBuilder builder);
+    // The host closed its connection to the pad (a HID device handle): the key agreement is
+    // forgotten and pen data goes out plain again.
+    void hostClosed();
 
     // ---- faults and conditions -------------------------------------------------------
     void addFault(Fault fault);
@@ -153,6 +176,7 @@ class VirtualPad {
     struct Sample {
         uint64_t dueMs;
         PenPoint point;
+        bool endsStroke;
     };
 
     const PadModel& model_;
@@ -179,7 +203,9 @@ class VirtualPad {
     bool lastInked_ = false;
     int64_t lastInkX_ = 0;
     int64_t lastInkY_ = 0;
-    EncryptedPenBuilder encryptedBuilder_;
+    PadKeyExchange keyExchange_;
+    // Pad clock until which no pen data goes out during a key change; 0 when none is on.
+    uint64_t keyQuietUntilMs_ = 0;
 
     std::vector<Fault> faults_;
     std::deque<std::vector<uint8_t>> setLog_;
@@ -196,6 +222,10 @@ class VirtualPad {
     size_t imagePayloadLimitLocked() const;
     bool dueReportLocked(std::vector<uint8_t>& report);
     uint64_t nextDueLocked() const;
+    InputStatus waitDueLocked(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs,
+                              std::atomic<bool>* wake);
+    // Whether the sample at the front goes out paired with the one behind it.
+    bool pairsFrontLocked() const;
     void inkLocked(const PenPoint& point);
 };
 

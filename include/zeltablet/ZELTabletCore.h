@@ -245,13 +245,53 @@ ZEL_API bool EndCapture(void* unused);
 ZEL_API bool SetComPortPath(uint32_t port, const char* path);
 
 /**
- * The English message of a status code (a pad result code below 0x100, or a serial transport
- * code that is a multiple of 0x100), e.g. 3 gives "ERROR_CRC_ZELTABLET (CRC error detected by
- * Tablet)" and unknown codes "error code undefined". Copies at most size - 1 bytes and a
- * terminating NUL into buffer (nothing when buffer is NULL or size is 0) and returns the
- * message's full length, like snprintf, so a too-small buffer can be detected. Thread-safe.
+ * The English message of a status code (a pad result code below 0x100, a serial transport
+ * code that is a multiple of 0x100, or one of the ZEL_KEY_... codes below), e.g. 3 gives
+ * "ERROR_CRC_ZELTABLET (CRC error detected by Tablet)" and unknown codes "error code undefined".
+ * Copies at most size - 1 bytes and a terminating NUL into buffer (nothing when buffer is NULL or
+ * size is 0) and returns the message's full length, like snprintf, so a too-small buffer can be
+ * detected. Thread-safe.
  */
 ZEL_API uint32_t GetErrorText(uint32_t code, char* buffer, uint32_t size);
+
+/* The library's own status codes beyond those of the pads and the serial link, returned by
+ * AgreePenDataKey (GetErrorText explains them too). */
+#define ZEL_KEY_NOT_CONNECTED 0xB00u   /* no pad is connected */
+#define ZEL_KEY_NO_ANSWER 0xC00u       /* a transfer failed without a code (HID; pad gone) */
+#define ZEL_KEY_PAD_KEY_REFUSED 0xD00u /* the pad's public key failed the host's checks */
+#define ZEL_KEY_BAD_PARAMETERS 0xE00u  /* wrong sizes, or no host key can be made in the group */
+#define ZEL_KEY_IN_CALLBACK 0xF00u     /* called inside a pen callback */
+
+/**
+ * Agrees the key of encrypted pen data with the connected pad (Diffie-Hellman over a 128-bit
+ * group): sends the group, the host's public key, reads the pad's and computes the AES key
+ * with which pen reports 0x10 are decrypted from then on. The pad encrypts its samples from
+ * the moment it has the host's key, two to a report; report 0x10 carries no time count, so
+ * encrypted samples arrive with timeCount 0.
+ *
+ * prime: 16 bytes, big-endian; generator: 2 bytes, big-endian (a one-byte base is written
+ * 00 g). NULL with size 0 for both chooses the library's default group.
+ *
+ * Returns 0 on success, otherwise a status code (GetErrorText gives its message):
+ * - the pad's own code when it refused a value: 33 a zero value, 35 a prime that is not prime,
+ *   36 a bad base, 37 a bad public key, 38/39 values out of order;
+ * - on a serial link the line's codes (0x100 to 0x500) when an exchange failed;
+ * - ZEL_KEY_... above for failures on the host's side.
+ *
+ * Pen decoding pauses while the agreement runs: samples arriving meanwhile are held and
+ * delivered afterwards, in order, decrypted with the new key. On failure the previous key
+ * stays in use when the pad cannot have changed its own (it refused a value, or the failure
+ * came before the host's public key was sent); otherwise the key is cleared and encrypted
+ * reports are dropped until an agreement succeeds, so that no wrongly decrypted sample
+ * reaches a callback. The key is the library's, kept across disconnections (a pad that still
+ * encrypts after a reconnection is decrypted as before).
+ *
+ * Threading: as the other functions; one agreement runs at a time (a second caller waits).
+ * Inside a pen callback it returns ZEL_KEY_IN_CALLBACK at once. On a serial link whose pad
+ * does not answer, each exchange fails only after the line's time-outs (about 15 seconds).
+ */
+ZEL_API int32_t AgreePenDataKey(const uint8_t* prime, uint32_t primeSize, const uint8_t* generator,
+                                uint32_t generatorSize);
 
 /* ---- Simulator ----------------------------------------------------------------------------
  * Virtual pads inside this process, for hosts, demos and tests without hardware. While the

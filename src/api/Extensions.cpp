@@ -1,7 +1,8 @@
-// Exported extensions for hosts beyond the Windows interface: serial port paths and status
-// code messages.
+// Exported extensions for hosts beyond the Windows interface: serial port paths, status code
+// messages and the pen-data key agreement.
 #include <cstring>
 
+#include "api/Guarded.h"
 #include "api/Library.h"
 #include "tablet/ErrorCodes.h"
 #include "zeltablet/ZELTabletCore.h"
@@ -20,7 +21,7 @@ bool SetComPortPath(uint32_t port, const char* path) {
 
 // The messages are static text, so no buffer is shared between callers.
 uint32_t GetErrorText(uint32_t code, char* buffer, uint32_t size) {
-    const char* message = zel::errorMessage(code);
+    const char* message = zel::statusMessage(code);
     const size_t length = std::strlen(message);
     if (buffer != nullptr && size > 0) {
         const size_t copied = length < size - 1 ? length : size - 1;
@@ -28,6 +29,18 @@ uint32_t GetErrorText(uint32_t code, char* buffer, uint32_t size) {
         buffer[copied] = '\0';
     }
     return static_cast<uint32_t>(length);
+}
+
+int32_t AgreePenDataKey(const uint8_t* prime, uint32_t primeSize, const uint8_t* generator,
+                        uint32_t generatorSize) {
+    // Without memory the agreement cannot be made; no answer from the pad is the nearest code.
+    const uint32_t result =
+        zel::guarded(zel::status::keyNoAnswer, [&](zel::ZELTablet& tablet) -> uint32_t {
+            uint32_t code = 0;
+            tablet.agreePenDataKey(prime, primeSize, generator, generatorSize, &code);
+            return code;
+        });
+    return static_cast<int32_t>(result);
 }
 
 }  // extern "C"

@@ -17,10 +17,14 @@ AES_KEY decryptSchedule;
 AES_KEY encryptSchedule;
 std::atomic<bool> keySet{false};
 
-const bool zeroKeyScheduled = [] {
+void scheduleZeroKey() {
     const uint8_t zeroKey[16] = {};
     AES_set_decrypt_key(zeroKey, 128, &decryptSchedule);
     AES_set_encrypt_key(zeroKey, 128, &encryptSchedule);
+}
+
+const bool zeroKeyScheduled = [] {
+    scheduleZeroKey();
     return true;
 }();
 
@@ -46,6 +50,11 @@ void AES::setKey(const uint8_t key[16]) {
     AES_set_decrypt_key(key, 128, &decryptSchedule);
     AES_set_encrypt_key(key, 128, &encryptSchedule);
     keySet.store(true, std::memory_order_release);
+}
+
+void AES::clearKey() {
+    keySet.store(false, std::memory_order_release);
+    scheduleZeroKey();
 }
 
 }  // namespace zel::Encryption

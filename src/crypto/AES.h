@@ -25,6 +25,11 @@ class AES {
 
     // Sets both schedules from a 16-byte key (the key agreement's last step).
     static void setKey(const uint8_t key[16]);
+
+    // Forgets the agreed key: hasKey() is false again and the schedules are those of the zero
+    // key. For a key agreement that failed after the pad may have taken a new key, so that
+    // its reports are dropped instead of being decrypted into wrong samples.
+    static void clearKey();
 };
 
 }  // namespace zel::Encryption

@@ -133,6 +133,11 @@ void DiffieHellman::currentParameters(uint8_t primeOut[16], uint8_t generatorOut
     std::memcpy(generatorOut, group.generator, sizeof group.generator);
 }
 
+void DiffieHellman::defaultParameters(uint8_t primeOut[16], uint8_t generatorOut[2]) {
+    std::memcpy(primeOut, defaultPrime, primeSize);
+    std::memcpy(generatorOut, defaultGenerator, generatorSize);
+}
+
 bool DiffieHellman::setParameters(const uint8_t prime[16], const uint8_t generator[2]) {
     if (prime == nullptr || generator == nullptr) return false;
     recordGroup(prime, generator);

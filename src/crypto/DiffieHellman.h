@@ -60,6 +60,9 @@ class DiffieHellman {
     // values to hand to a peer that has to use the same group.
     static void currentParameters(uint8_t primeOut[16], uint8_t generatorOut[2]);
 
+    // Copies the default group the constructor loads.
+    static void defaultParameters(uint8_t primeOut[16], uint8_t generatorOut[2]);
+
     struct Group;  // p, g and the key pair, as crypto library big numbers
 
   private:

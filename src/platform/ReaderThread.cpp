@@ -36,7 +36,17 @@ bool ReaderThread::stop(uint32_t timeoutMs) {
         if (!thread_.joinable()) return true;
         thread = std::move(thread_);
         completion = std::move(completion_);
+        stopping_ = thread.get_id();
     }
+    // Until it has ended the thread is still this runner's: what it delivers while it finishes
+    // its current step belongs to it.
+    struct Forget {
+        ReaderThread& runner;
+        ~Forget() {
+            std::lock_guard<std::mutex> lock(runner.control_);
+            runner.stopping_ = std::thread::id();
+        }
+    } forget{*this};
     if (thread.get_id() == std::this_thread::get_id()) {
         // Stopping from inside the body (a callback that disconnects): the body ends once it
         // returns to its loop, which cannot be waited for here.
@@ -63,7 +73,8 @@ bool ReaderThread::started() const {
 
 bool ReaderThread::isCurrentThread() const {
     std::lock_guard<std::mutex> lock(control_);
-    return thread_.get_id() == std::this_thread::get_id();
+    const std::thread::id self = std::this_thread::get_id();
+    return thread_.get_id() == self || stopping_ == self;
 }
 
 }  // namespace zel::platform

@@ -29,7 +29,7 @@ class ReaderThread {
 
     bool started() const;
 
-    // True when called on the thread this runner started.
+    // True when called on the thread this runner started, also while stop() waits for it.
     bool isCurrentThread() const;
 
   private:
@@ -42,6 +42,7 @@ class ReaderThread {
     mutable std::mutex control_;
     std::shared_ptr<Completion> completion_;
     std::thread thread_;
+    std::thread::id stopping_;  // the thread stop() is waiting for
 };
 
 }  // namespace zel::platform

@@ -19,8 +19,8 @@ class SerialPort : public Device {
     // the number of bytes written.
     virtual uint32_t write(const uint8_t* data, uint32_t length, uint32_t timeoutMs) = 0;
 
-    // Waits until bytes are queued for reading, `timeoutMs` passes or purgeAndWake() is
-    // called; true when bytes are queued.
+    // Waits until bytes are queued for reading, `timeoutMs` passes or purgeAndWake() or
+    // wake() is called; true when bytes are queued.
     virtual bool waitReadable(uint32_t timeoutMs) = 0;
 
     // Reads at most `space` queued bytes without waiting; returns the count.
@@ -31,6 +31,9 @@ class SerialPort : public Device {
 
     // Discards queued input and output and wakes a thread waiting in waitReadable().
     virtual void purgeAndWake() = 0;
+
+    // Wakes a thread waiting in waitReadable() and keeps what is queued.
+    virtual void wake() = 0;
 };
 
 class SerialSystem {

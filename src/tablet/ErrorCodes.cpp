@@ -60,6 +60,19 @@ constexpr CodeMessage table[] = {
     {status::penDataCrcError, "CRC error found in PEN_DATA packet from Tablet"},
 };
 
+// Codes the table does not name; errorText keeps to the table, so they are looked up apart.
+constexpr CodeMessage libraryTable[] = {
+    {status::keyNotConnected, "Key agreement: no Tablet is connected"},
+    {status::keyNoAnswer,
+     "Key agreement: the Tablet did not answer (transfer failed or Tablet gone)"},
+    {status::keyPadKeyRefused,
+     "Key agreement: invalid open key received from Tablet (refused by the host)"},
+    {status::keyBadParameters,
+     "Key agreement: invalid prime or base given by the host (wrong size, or no key can be "
+     "made with them)"},
+    {status::keyInCallback, "Key agreement: not possible inside a pen callback"},
+};
+
 constexpr const char* undefinedMessage = "error code undefined";
 
 constexpr size_t longestMessage() {
@@ -82,6 +95,12 @@ const char* errorMessage(uint32_t code) {
     for (const CodeMessage& entry : table)
         if (entry.code == code) return entry.message;
     return undefinedMessage;
+}
+
+const char* statusMessage(uint32_t code) {
+    for (const CodeMessage& entry : libraryTable)
+        if (entry.code == code) return entry.message;
+    return errorMessage(code);
 }
 
 const wchar_t* errorText(uint32_t code) {

@@ -36,11 +36,23 @@ constexpr uint32_t getReportCrcError = 0x700;
 constexpr uint32_t setRejectedByCrc = 0x800;
 constexpr uint32_t getRejectedByCrc = 0x900;
 constexpr uint32_t penDataCrcError = 0xA00;
+
+// The library's own codes beyond the table, returned by the pen-data key agreement. They
+// continue the library's multiples of 0x100, so they cannot be taken for a pad's code.
+constexpr uint32_t keyNotConnected = 0xB00;
+constexpr uint32_t keyNoAnswer = 0xC00;
+constexpr uint32_t keyPadKeyRefused = 0xD00;
+constexpr uint32_t keyBadParameters = 0xE00;
+constexpr uint32_t keyInCallback = 0xF00;
 }  // namespace status
 
 // The message of `code`, or "error code undefined" for a value outside the table. The text is
 // static and may be used from any thread.
 const char* errorMessage(uint32_t code);
+
+// The message the host gets for `code` (GetErrorText): the table's, and for the library's own
+// codes beyond the table (the key agreement's) their message. Static text.
+const char* statusMessage(uint32_t code);
 
 // The message of `code` as wide text, copied into one library-wide buffer that the next call
 // overwrites: copy it before calling again, and guard it with your own lock when several

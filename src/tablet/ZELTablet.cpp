@@ -4,10 +4,13 @@
 #include <cstring>
 #include <vector>
 
+#include "crypto/AES.h"
+#include "crypto/DiffieHellman.h"
 #include "platform/Clock.h"
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
 #include "tablet/ErrorCodes.h"
+#include "tablet/PenKeyAgreement.h"
 #include "transport/HidInterface.h"
 #include "transport/SerialInterface.h"
 
@@ -457,6 +460,63 @@ int ZELTablet::enableTimecount(uint32_t* status) {
 int ZELTablet::disableTimecount(uint32_t* status) {
     uint8_t request[length::timeCount] = {report::timeCount, 0};
     return set(request, sizeof request, status) ? 1 : 0;
+}
+
+// ---- encrypted pen data --------------------------------------------------------------------
+
+int ZELTablet::agreePenDataKey(const uint8_t* prime, uint32_t primeSize, const uint8_t* generator,
+                               uint32_t generatorSize, uint32_t* status) {
+    const uint32_t result = runKeyAgreement(prime, primeSize, generator, generatorSize);
+    if (status != nullptr) *status = result;
+    return result == 0 ? 1 : 0;
+}
+
+uint32_t ZELTablet::runKeyAgreement(const uint8_t* prime, uint32_t primeSize,
+                                    const uint8_t* generator, uint32_t generatorSize) {
+    using Encryption::DiffieHellman;
+    uint8_t p[DiffieHellman::primeSize];
+    uint8_t g[DiffieHellman::generatorSize];
+    if (prime == nullptr && primeSize == 0 && generator == nullptr && generatorSize == 0) {
+        DiffieHellman::defaultParameters(p, g);
+    } else if (prime == nullptr || generator == nullptr || primeSize != sizeof p ||
+               generatorSize != sizeof g) {
+        return status::keyBadParameters;
+    } else {
+        std::memcpy(p, prime, sizeof p);
+        std::memcpy(g, generator, sizeof g);
+    }
+
+    Link link = currentLink();
+    if (!link.transport || !link.transport->isOpen()) return status::keyNotConnected;
+    // Checked before the lock: a callback must not wait for an agreement that waits for it.
+    if (link.transport->onReaderThread()) return status::keyInCallback;
+    std::lock_guard<std::mutex> one(keyAgreementLock_);
+
+    // Reports under the old key must be decoded with it and those under the new one only once
+    // the host has it. Over HID nothing is read meanwhile: the reader stops and the pad's
+    // reports wait for it. A serial link needs its reader for the pad's answers, so there the
+    // pen reports that follow the pad's change (it sends none between taking the host's key
+    // and handing out its own) are held until the new key is in place.
+    Interface& transport = *link.transport;
+    PenKeyAgreement agreement(transport, link.serial);
+    if (!link.serial) transport.stopReader();
+    uint32_t result = agreement.offer(p, g);
+    if (link.serial) transport.holdPenReports(true);
+    if (result == 0) result = agreement.receive();
+    if (result == 0) result = agreement.finish();
+    if (agreement.padMayHaveNewKey()) Encryption::AES::clearKey();
+    if (link.serial) {
+        transport.holdPenReports(false);
+    } else {
+        // Restarted only on the current connection: one released meanwhile stays stopped.
+        std::lock_guard<std::mutex> lock(linkLock_);
+        if (transport.isOpen() && this->transport.transport == link.transport) {
+            if (!transport.startReader() && result == 0) result = status::keyNoAnswer;
+        } else if (result == 0) {
+            result = status::keyNotConnected;
+        }
+    }
+    return result;
 }
 
 // ---- pacing --------------------------------------------------------------------------------

@@ -109,6 +109,26 @@ class ZELTablet : public InterfaceListener {
     int enableTimecount(uint32_t* status = nullptr);
     int disableTimecount(uint32_t* status = nullptr);
 
+    // ---- encrypted pen data ----
+    // Agrees the key of encrypted pen reports (0x10) with the connected pad: the group
+    // (prime 16 bytes and base 2 bytes, big-endian; both null with sizes 0 for the default
+    // group), the host's and the pad's public keys (see PenKeyAgreement). *status receives 0
+    // or the code of the failure (ErrorCodes.h); 1 on success.
+    //
+    // No report is decrypted with a key it was not made with: over HID the reader stops for
+    // the agreement and is restarted after it (also after a failure, unless the connection
+    // was released meanwhile); on a serial link, whose reader carries the pad's answers, the
+    // pen reports that follow the pad's key change are held and decoded once the new key is
+    // in place. When the agreement fails after the pad may have taken a new key, the host's
+    // key is cleared and encrypted reports are dropped until an agreement succeeds, rather
+    // than decrypted into wrong samples; a failure before that keeps the previous key, which
+    // the pad also still uses.
+    //
+    // One agreement at a time; other operations may run meanwhile under the usual rules.
+    // Refused on the reader thread (inside a pen callback), whose reports it would hold.
+    int agreePenDataKey(const uint8_t* prime, uint32_t primeSize, const uint8_t* generator,
+                        uint32_t generatorSize, uint32_t* status = nullptr);
+
     // ---- pacing of screen operations ----
     // Milliseconds still to wait before a screen clear or image upload may start: on pads
     // other than 0xA1 and 0xA2, 600 - (now - lastImageClock) in signed 32-bit arithmetic
@@ -188,12 +208,16 @@ class ZELTablet : public InterfaceListener {
     static int readUid(Interface& link, uint32_t* uid, uint32_t* status);
     bool get(uint8_t* report, uint32_t length, uint32_t* status);
     bool set(uint8_t* report, uint32_t length, uint32_t* status);
+    uint32_t runKeyAgreement(const uint8_t* prime, uint32_t primeSize, const uint8_t* generator,
+                             uint32_t generatorSize);
 
     Delivery delivery_;
     ComPortMap comPorts_;
     // The device instance ID the current connection's bulk pipe was opened for; guarded by
     // linkLock_.
     std::string bulkDeviceId_;
+    // One key agreement at a time: the pen-data key is library-wide.
+    std::mutex keyAgreementLock_;
     // Emptied by the destructor before the members go, so its place here is safe.
     TransportReaper reaper_{[this] { restoreBulkPipe(); }};
 };

@@ -70,6 +70,10 @@ void HidInterface::stopReader() {
     Interface::stopReader();
 }
 
+void HidInterface::wakeReader() {
+    if (platform::HidDevice* device = hid()) device->wake();
+}
+
 bool HidInterface::getFeature(uint8_t* buffer, uint32_t length, uint32_t*) {
     platform::HidDevice* device = hid();
     return device != nullptr && buffer != nullptr && length != 0 &&

@@ -47,6 +47,7 @@ class HidInterface : public Interface {
 
   protected:
     std::unique_ptr<platform::Device> openDevice(const char* path) override;
+    void wakeReader() override;
 
   private:
     platform::HidDevice* hid() const { return static_cast<platform::HidDevice*>(device.get()); }

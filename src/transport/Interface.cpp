@@ -33,7 +33,8 @@ void Interface::close() {
 
 bool Interface::startReader() {
     running.store(1, std::memory_order_release);
-    if (!readerThread.start([this] { readerLoop(); })) {
+    const uint32_t generation = readerGeneration.fetch_add(1, std::memory_order_acq_rel) + 1;
+    if (!readerThread.start([this, generation] { readerLoop(generation); })) {
         requestStop();
         close();
         return false;
@@ -47,15 +48,40 @@ void Interface::stopReader() {
     readerThread.stop(readerStopTimeoutMs);
 }
 
-void Interface::readerLoop() {
+void Interface::holdPenReports(bool hold) {
+    {
+        std::lock_guard<std::mutex> gate(penGate);
+        penReportsHeld = hold;
+    }
+    if (!hold) wakeReader();
+}
+
+void Interface::deliver(PenData& record, uint8_t* report, uint32_t length) {
+    record = PenData{};
+    if (decodePenData(record, report, length) && listener != nullptr) listener->onPenData(record);
+}
+
+void Interface::readerLoop(uint32_t generation) {
     uint8_t buffer[readerBufferSize];
     PenData record{};
-    while (running.load(std::memory_order_acquire) != 0) {
+    while (running.load(std::memory_order_acquire) != 0 &&
+           readerGeneration.load(std::memory_order_acquire) == generation) {
         const uint32_t length = readInput(buffer, sizeof buffer, readerTimeoutMs);
+        std::lock_guard<std::mutex> gate(penGate);
+        while (!penReportsHeld && !heldReports.empty()) {
+            std::vector<uint8_t> report = std::move(heldReports.front());
+            heldReports.pop_front();
+            deliver(record, report.data(), static_cast<uint32_t>(report.size()));
+        }
         if (length == 0) continue;
-        record = PenData{};
-        if (decodePenData(record, buffer, length) && listener != nullptr)
-            listener->onPenData(record);
+        const uint8_t id = buffer[0];
+        if (penReportsHeld &&
+            (id == penReport || id == encryptedPenReport || id == timedPenReport)) {
+            if (heldReports.size() < heldReportLimit)
+                heldReports.emplace_back(buffer, buffer + length);
+            continue;
+        }
+        deliver(record, buffer, length);
     }
 }
 

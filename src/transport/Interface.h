@@ -12,7 +12,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/Device.h"
 #include "platform/ReaderThread.h"
@@ -26,6 +29,7 @@ class Interface {
     static constexpr uint32_t readerBufferSize = 256;
     static constexpr uint32_t readerTimeoutMs = 30000;
     static constexpr uint32_t readerStopTimeoutMs = 10000;
+    static constexpr uint32_t heldReportLimit = 65536;
 
     explicit Interface(InterfaceListener* listener);
     Interface(const Interface&) = delete;
@@ -77,12 +81,25 @@ class Interface {
     // True when called on this transport's own reader thread (from a listener callback).
     bool onReaderThread() const { return readerThread.isCurrentThread(); }
 
+    // While held, the reader goes on reading (a serial link needs it for the pad's answers)
+    // but keeps pen reports, in arrival order, instead of decoding them; once the hold is
+    // lifted it decodes them before anything newer. Holding waits until a report being
+    // decoded has been delivered, so that from then on nothing is decrypted until the hold is
+    // lifted: the pen-data key changes under a hold. Never call it on the reader thread (it
+    // would wait for itself). Beyond heldReportLimit held reports (minutes of pen data) the
+    // newest are dropped.
+    void holdPenReports(bool hold);
+
   protected:
     // Opens the OS device for `path`; the base open() stores what it returns.
     virtual std::unique_ptr<platform::Device> openDevice(const char* path) = 0;
 
     // Clears `running` so the reader loop ends after its current read.
     void requestStop() { running.store(0, std::memory_order_release); }
+
+    // Ends a blocked read at once without losing input, so that the reader looks at its held
+    // pen reports again.
+    virtual void wakeReader() {}
 
     InterfaceListener* listener;
     std::unique_ptr<platform::Device> device;
@@ -91,8 +108,18 @@ class Interface {
     platform::ReaderThread readerThread;
 
   private:
-    void readerLoop();
+    // Runs while `running` is set and no newer reader was started: a reader whose stop timed
+    // out (a callback that did not return in time) ends once it gets back here, even when the
+    // transport has been restarted meanwhile.
+    void readerLoop(uint32_t generation);
+    void deliver(PenData& record, uint8_t* report, uint32_t length);
     void decodeSample(PenData& out, const uint8_t* sample);
+
+    // Held by the reader while it decodes and delivers, and by holdPenReports.
+    std::mutex penGate;
+    bool penReportsHeld = false;
+    std::deque<std::vector<uint8_t>> heldReports;
+    std::atomic<uint32_t> readerGeneration{0};
 };
 
 }  // namespace zel

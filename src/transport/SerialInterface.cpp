@@ -53,6 +53,10 @@ void SerialInterface::stopReader() {
     Interface::stopReader();
 }
 
+void SerialInterface::wakeReader() {
+    if (platform::SerialPort* serialPort = port()) serialPort->wake();
+}
+
 bool SerialInterface::writeBulk(uint8_t*, uint32_t, uint32_t*) {
     return false;
 }

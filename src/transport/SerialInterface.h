@@ -84,6 +84,7 @@ class SerialInterface : public Interface {
 
   protected:
     std::unique_ptr<platform::Device> openDevice(const char* path) override;
+    void wakeReader() override;
 
     // Writes one frame; the bytes written.
     uint32_t _send(const uint8_t* frame, uint32_t length, uint32_t timeoutMs);

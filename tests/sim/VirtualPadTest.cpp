@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/AES.h"
+#include "crypto/DiffieHellman.h"
 #include "sim/PadProtocol.h"
 #include "sim/VirtualPad.h"
 
@@ -170,16 +172,74 @@ TEST(VirtualPadTest, StrokesPlayOnThePadClock) {
     pad.playStroke({{0, 1, 2, 3, 0, true}});
     ASSERT_TRUE(pad.pollInput(report));
     EXPECT_EQ(report, (Bytes{0x30, 0x80, 0x03, 0x00, 0x01, 0x00, 0x02, 0x01, 0x02}));
+}
 
-    // With a builder for encrypted reports, samples go out in pairs; an odd last one twice.
-    pad.setEncryptedPenBuilder([](const uint8_t* first, const uint8_t* second) {
-        return Bytes{0x10, first[3], second[3]};
-    });
-    pad.playStroke({{0, 1, 0, 1, 0, true}, {0, 2, 0, 1, 0, true}, {0, 3, 0, 1, 0, true}});
+// The pad's engine against the library's own key agreement and cipher: two independent
+// readings of the exchange must agree on the key.
+TEST(VirtualPadTest, KeyExchangeRefusesBadValuesThenEncryptsPairs) {
+    VirtualPad pad(0xA1);
+    Encryption::DiffieHellman host;
+    uint8_t prime[16], base[2];
+    Encryption::DiffieHellman::defaultParameters(prime, base);
+    const Bytes primeReport = [&] {
+        Bytes r{report::prime};
+        r.insert(r.end(), prime, prime + 16);
+        return r;
+    }();
+    Bytes pMinusOne = primeReport;
+    pMinusOne.back() -= 1;
+    const Bytes zeros16(16, 0), ones16(16, 0xFF);
+    auto with = [](uint8_t id, const Bytes& value) {
+        Bytes r{id};
+        r.insert(r.end(), value.begin(), value.end());
+        return r;
+    };
+    EXPECT_EQ(pad.get(report::padPublicKey).code, code::dhKeyInvalid);
+    // In order: each line's report and the code it draws from the state the lines before left.
+    const std::vector<std::pair<Bytes, uint8_t>> steps = {
+        {{report::base, 0, 7}, code::cryptEngineInvalid},
+        {with(report::hostPublicKey, ones16), code::cryptEngineInvalid},
+        {with(report::prime, zeros16), code::dhZeroInput},
+        {with(report::prime, ones16), code::dhWrongModule},
+        {Bytes(primeReport.begin(), primeReport.end() - 1), code::wrongReportId},
+        {primeReport, code::ok},
+        {with(report::hostPublicKey, ones16), code::cryptEngineInvalid},
+        {{report::base, 0, 0}, code::dhZeroInput},
+        {{report::base, 0, 1}, code::dhWrongBase},
+        {{report::base, 0, 7}, code::ok},
+        {with(report::hostPublicKey, zeros16), code::dhZeroInput},
+        {with(report::hostPublicKey, Bytes(pMinusOne.begin() + 1, pMinusOne.end())),
+         code::dhWrongOpenKey},
+    };
+    for (size_t i = 0; i < steps.size(); ++i)
+        EXPECT_EQ(setBytes(pad, steps[i].first), steps[i].second) << "step " << i;
+    EXPECT_EQ(pad.get(report::padPublicKey).code, code::dhKeyInvalid) << "no host key yet";
+
+    Bytes hostKey(17, report::hostPublicKey);
+    ASSERT_TRUE(host.generateKey(hostKey.data() + 1, nullptr, nullptr));
+    ASSERT_EQ(setBytes(pad, hostKey), code::ok);
+    const Bytes padKey = pad.get(report::padPublicKey).report;
+    ASSERT_EQ(padKey.size(), 17u);
+    uint8_t shared[16];
+    ASSERT_TRUE(host.computeKey(padKey.data() + 1, shared, nullptr, nullptr));
+
+    // Three samples: one encrypted pair, then the odd last one alone and plain.
+    pad.playStroke({{0, 1, 2, 3, 0, true}, {0, 4, 5, 6, 0, true}, {0, 7, 8, 9, 0, true}});
+    Bytes report;
     ASSERT_TRUE(pad.pollInput(report));
-    EXPECT_EQ(report, (Bytes{0x10, 1, 2}));
+    ASSERT_EQ(report.size(), 17u);
+    ASSERT_EQ(report[0], 0x10);
+    Encryption::AES().decrypt(report.data() + 1, report.data() + 1);
+    EXPECT_EQ(Bytes(report.begin() + 1, report.end()),
+              (Bytes{0, 0, 0, 0, 0x80, 3, 0, 1, 0, 2, 0x80, 6, 0, 4, 0, 5}));
     ASSERT_TRUE(pad.pollInput(report));
-    EXPECT_EQ(report, (Bytes{0x10, 3, 3}));
+    EXPECT_EQ(report, (Bytes{0x01, 0x80, 9, 0, 7, 0, 8}));
+
+    // The host closing the pad ends encryption.
+    pad.hostClosed();
+    pad.playStroke({{0, 1, 2, 3, 0, true}, {0, 4, 5, 6, 0, true}});
+    ASSERT_TRUE(pad.pollInput(report));
+    EXPECT_EQ(report[0], 0x01);
 }
 
 TEST(VirtualPadTest, FaultScripts) {

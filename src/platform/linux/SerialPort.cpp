@@ -113,6 +113,10 @@ class LinuxSerialPort final : public SerialPort {
 
     void purgeAndWake() override {
         ::tcflush(tty_.get(), TCIOFLUSH);
+        wake();
+    }
+
+    void wake() override {
         const uint64_t one = 1;
         while (::write(wake_.get(), &one, sizeof one) < 0 && errno == EINTR) {
         }
