@@ -1,7 +1,8 @@
-// Exported extensions for hosts beyond the Windows interface: serial port paths and status
-// code messages.
+// Exported extensions for hosts beyond the Windows interface: serial port paths, status
+// code messages and the pad's status report.
 #include <cstring>
 
+#include "api/Guarded.h"
 #include "api/Library.h"
 #include "tablet/ErrorCodes.h"
 #include "zeltablet/ZELTabletCore.h"
@@ -28,6 +29,18 @@ uint32_t GetErrorText(uint32_t code, char* buffer, uint32_t size) {
         buffer[copied] = '\0';
     }
     return static_cast<uint32_t>(length);
+}
+
+bool GetTabletStatus(TabletStatusReport* status) {
+    if (status == nullptr) return false;
+    return zel::guarded(false, [&](zel::ZELTablet& tablet) {
+        zel::TabletStatus read;
+        if (!tablet.getStatus(&read)) return false;
+        status->statusCode = read.statusCode;
+        status->lastResultCode = read.lastResultCode;
+        status->statusWord = read.statusWord;
+        return true;
+    });
 }
 
 }  // extern "C"
