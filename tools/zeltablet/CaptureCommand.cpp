@@ -90,8 +90,10 @@ bool agreePenDataKey(std::string& error) {
 class PromptFile {
   public:
     bool create(const Capabilities& screen, std::string& error) {
-        char name[] = "/tmp/zeltablet-promptXXXXXX";
-        const int fd = mkstemp(name);
+        std::error_code noTemp;
+        std::string name =
+            (std::filesystem::temp_directory_path(noTemp) / "zeltablet-promptXXXXXX").string();
+        const int fd = mkstemp(name.data());
         if (fd < 0) {
             error = "cannot create a temporary file for the prompt";
             return false;

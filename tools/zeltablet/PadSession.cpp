@@ -238,6 +238,14 @@ bool PadSession::showPicture(const std::string& path, std::string& error) {
     if (upload.get() == 1) return true;
     error = libraryMessageSince(logBefore);
     if (error.empty()) error = "the pad did not take the picture";
+    if (serial() && productId_ == 0xA3)
+        error +=
+            " (the library sends colour pictures through the USB bulk pipe of the last USB "
+            "connection, which a serial link does not have)";
+    else if (serial() && productId_ == 0)
+        error +=
+            " (over a serial link the library knows the pad's model only from an earlier "
+            "USB connection)";
     return false;
 }
 
