@@ -18,6 +18,12 @@ std::string errorText(uint32_t code) {
     return text;
 }
 
+std::string hex16(uint32_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
+    return text;
+}
+
 // Connects as the command line says; on failure prints why and returns false.
 bool connectPad(const Arguments& arguments, std::unique_ptr<PadSession>& session, int& status) {
     PadChoice choice;
@@ -50,10 +56,14 @@ bool colourPadOnly(const PadSession& session, const char* what, int& status) {
     return false;
 }
 
-int confirm(bool done, const char* what, int64_t logBefore) {
-    if (done) return exitDone;
+// On success prints "Done: WHAT."; on failure passes on the library's reason.
+int confirm(bool done, const std::string& what, int64_t logBefore) {
+    if (done) {
+        std::printf("Done: %s.\n", what.c_str());
+        return exitDone;
+    }
     const std::string reason = libraryMessageSince(logBefore);
-    return fail(exitFailed, std::string(what) + " failed" + (reason.empty() ? "" : ": " + reason));
+    return fail(exitFailed, what + " failed" + (reason.empty() ? "" : ": " + reason));
 }
 
 }  // namespace
@@ -128,7 +138,8 @@ int runClear(const Arguments& arguments) {
     std::unique_ptr<PadSession> session;
     int status = exitDone;
     if (!connectPad(arguments, session, status)) return status;
-    return confirm(ClearScreen(), "clearing the screen", libraryLogTime());
+    const int64_t logBefore = libraryLogTime();
+    return confirm(ClearScreen(), "clearing the screen", logBefore);
 }
 
 int runShow(const Arguments& arguments) {
@@ -180,18 +191,26 @@ int runSet(const Arguments& arguments) {
     int status = exitDone;
     if (!connectPad(arguments, session, status)) return status;
     const int64_t logBefore = libraryLogTime();
-    if (inking) return confirm(setInkingMode(*inking), "setting the inking mode", logBefore);
+    if (inking)
+        return confirm(setInkingMode(*inking), "inking mode " + std::to_string(*inking), logBefore);
     if (!colourPadOnly(*session, ("set " + what).c_str(), status)) return status;
     if (width) {
         const uint32_t penColour = colour ? toRgb565(*colour) : GetPenProperties().colour;
-        return confirm(SetPenProperties(*width, penColour), "setting the pen", logBefore);
-    }
-    if (level) return confirm(SetBacklightBrightness(*level), "setting the backlight", logBefore);
-    if (colour)
-        return confirm(SetClearScreenColour(toRgb565(*colour)), "setting the clear colour",
+        return confirm(SetPenProperties(*width, penColour),
+                       "pen width " + std::to_string(*width) + ", colour " + hex16(penColour),
                        logBefore);
+    }
+    if (level)
+        return confirm(SetBacklightBrightness(*level), "backlight " + std::to_string(*level),
+                       logBefore);
+    if (colour)
+        return confirm(SetClearScreenColour(toRgb565(*colour)),
+                       "clear colour " + hex16(toRgb565(*colour)), logBefore);
     uint32_t code = 0;
-    if (setHandwritingArea(*area[0], *area[1], *area[2], *area[3], &code)) return exitDone;
+    if (setHandwritingArea(*area[0], *area[1], *area[2], *area[3], &code)) {
+        std::printf("Done: area %u, %u to %u, %u.\n", *area[0], *area[1], *area[2], *area[3]);
+        return exitDone;
+    }
     return fail(exitFailed,
                 "setting the area failed" + (code != 0 ? ": " + errorText(code) : std::string()));
 }
