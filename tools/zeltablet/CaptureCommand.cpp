@@ -167,11 +167,21 @@ int captureSignature(const Arguments& arguments, bool demo) {
     if (!session.showPicture(prompt, error)) return fail(exitFailed, "the prompt: " + error);
 
     SampleCollector collector;
+    // Whichever way this function is left, the connection ends (and with it the callbacks)
+    // before the collector goes.
+    struct ConnectionEndsFirst {
+        PadSession& session;
+        ~ConnectionEndsFirst() {
+            session.disconnect();
+            SampleCollector::detach();
+        }
+    } connectionEndsFirst{session};
     collector.attach();
     if (session.virtualPad() != 0) {
         const std::vector<SimulatorPenPoint> strokes =
             scriptedSignature(screen.capability1, screen.capability2, screen.capability3);
-        SimulatorQueueStroke(session.virtualPad(), strokes.data(), uint32_t(strokes.size()));
+        if (!SimulatorQueueStroke(session.virtualPad(), strokes.data(), uint32_t(strokes.size())))
+            return fail(exitFailed, "the virtual pad refused the scripted signature");
         std::printf("Signing on the virtual pad (%zu scripted pen samples)...\n", strokes.size());
     } else {
         std::printf("Please sign on the pad (up to %.0f s; the pen up for %.1f s ends it)...\n",
