@@ -293,6 +293,46 @@ ZEL_API uint32_t GetErrorText(uint32_t code, char* buffer, uint32_t size);
 ZEL_API int32_t AgreePenDataKey(const uint8_t* prime, uint32_t primeSize, const uint8_t* generator,
                                 uint32_t generatorSize);
 
+/** The pad's status report (report 0x03), as GetTabletStatus reads it. */
+typedef struct TabletStatusReport {
+    uint32_t statusCode;     /* 0: ready (accepts a screen clear or an image); others busy */
+    uint32_t lastResultCode; /* 0 when the pad's last command succeeded, else its result code
+                                (see GetErrorText) */
+    uint32_t statusWord;     /* 16 bits, model-specific, carried as read */
+} TabletStatusReport;
+
+/**
+ * Reads the connected pad's status report into *status. False (status untouched) when
+ * status is NULL, no pad is connected or the pad does not answer.
+ */
+ZEL_API bool GetTabletStatus(TabletStatusReport* status);
+
+/*
+ * Results of DecodePictureFile: OK; BAD_ARGUMENT (path, width or height is NULL); NO_FILE
+ * (no regular file at path, or it cannot be read); NOT_LOADED (not a picture the library
+ * loads: unknown format, damaged, unsupported PNG type, or above 2^28 bytes of pixels);
+ * BUFFER_TOO_SMALL (capacity below width * height * 4).
+ */
+#define ZEL_PICTURE_OK 0
+#define ZEL_PICTURE_BAD_ARGUMENT 1
+#define ZEL_PICTURE_NO_FILE 2
+#define ZEL_PICTURE_NOT_LOADED 3
+#define ZEL_PICTURE_BUFFER_TOO_SMALL 4
+
+/**
+ * Decodes a picture file exactly as setImage loads it, before it is fitted to a screen:
+ * PNG through the library's own decoder, other formats (BMP, JPEG, first GIF frame)
+ * through the platform's picture loader. On ZEL_PICTURE_OK and ZEL_PICTURE_BUFFER_TOO_SMALL,
+ * *width and *height receive the picture's size. With pixels NULL only the size is
+ * returned (ZEL_PICTURE_OK); otherwise width * height * 4 bytes are written to pixels:
+ * rows top first, no padding, each pixel blue, green, red, alpha. Alpha is the PNG's own
+ * (the library's decoder gives 1-bit greyscale pixels alpha 0); pictures of other formats,
+ * which carry none, get 255. The pad's screen never shows alpha. Each call decodes the file
+ * anew. Thread-safe; the PNG decoder prints its diagnostics to standard output.
+ */
+ZEL_API int32_t DecodePictureFile(const char* path, uint32_t* width, uint32_t* height,
+                                  uint8_t* pixels, uint64_t capacity);
+
 /* ---- Simulator ----------------------------------------------------------------------------
  * Virtual pads inside this process, for hosts, demos and tests without hardware. While the
  * simulator is on, HID discovery (listDevices, Connect with comPort 0) finds the virtual
@@ -386,6 +426,12 @@ ZEL_API uint32_t SimulatorLastReport(int32_t pad, uint8_t reportId, uint8_t* buf
  * A pad served on a line leaves HID discovery.
  */
 ZEL_API bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size);
+/**
+ * Writes the virtual pad's screen as it now looks (pictures, clears and ink) to pngPath as an
+ * 8-bit RGB PNG file, replacing any file there. False for an unknown handle, a NULL path or
+ * a file that cannot be written.
+ */
+ZEL_API bool SimulatorSaveScreen(int32_t pad, const char* pngPath);
 /**
  * The library's clock in milliseconds since it was loaded: the clock that times its pauses
  * and the 600 ms interval between screen operations.

@@ -1,5 +1,5 @@
 // Exported extensions for hosts beyond the Windows interface: serial port paths, status code
-// messages and the pen-data key agreement.
+// messages, the pen-data key agreement and the pad's status report.
 #include <cstring>
 
 #include "api/Guarded.h"
@@ -41,6 +41,18 @@ int32_t AgreePenDataKey(const uint8_t* prime, uint32_t primeSize, const uint8_t*
             return code;
         });
     return static_cast<int32_t>(result);
+}
+
+bool GetTabletStatus(TabletStatusReport* status) {
+    if (status == nullptr) return false;
+    return zel::guarded(false, [&](zel::ZELTablet& tablet) {
+        zel::TabletStatus read;
+        if (!tablet.getStatus(&read)) return false;
+        status->statusCode = read.statusCode;
+        status->lastResultCode = read.lastResultCode;
+        status->statusWord = read.statusWord;
+        return true;
+    });
 }
 
 }  // extern "C"

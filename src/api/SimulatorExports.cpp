@@ -207,6 +207,13 @@ bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size) {
     });
 }
 
+bool SimulatorSaveScreen(int32_t pad, const char* pngPath) {
+    if (pngPath == nullptr || *pngPath == '\0') return false;
+    return withPad(pad, false, [&](zel::sim::VirtualPad& virtualPad) {
+        return virtualPad.writeScreenPng(pngPath);
+    });
+}
+
 uint32_t SimulatorClockMs(void) {
     return zel::platform::clockMs();
 }

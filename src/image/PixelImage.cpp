@@ -98,6 +98,7 @@ void PixelImage::clear() {
     rgb565.clear();
     pixels.clear();
     imageWidth = imageHeight = 0;
+    hasAlpha = false;
 }
 
 bool PixelImage::adopt(uint64_t width, uint64_t height, const uint8_t* source) {
@@ -126,7 +127,8 @@ bool PixelImage::loadFromFile(const wchar_t* path) {
         LuRawPngDecoder decoder;
         decoder.Initialize();
         if (decoder.Decode(path) != 1) return false;
-        return adopt(decoder.pixelWidth, decoder.pixelHeight, decoder.pixelBuffer);
+        hasAlpha = adopt(decoder.pixelWidth, decoder.pixelHeight, decoder.pixelBuffer);
+        return hasAlpha;
     } catch (const std::bad_alloc&) {
         clear();
         return false;

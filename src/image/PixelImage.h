@@ -44,6 +44,9 @@ class PixelImage {
     std::vector<uint8_t> rgb565;
     int32_t imageWidth = 0;
     int32_t imageHeight = 0;
+    // True when the fourth byte of each pixel is alpha (a PNG file); the platform loader
+    // leaves that byte unused.
+    bool hasAlpha = false;
 
   private:
     void clear();

@@ -138,5 +138,49 @@ TEST_F(Images, ColourPadKeepsTheIntervalBetweenUploads) {
     EXPECT_EQ(SimulatorReportCount(pad, 0x25, true), 2u);
 }
 
+// The decoding export gives the loader's pixels (opaque for a BMP), refuses clearly, and reads
+// back the virtual pad's saved screen; the status export follows the pad's busy state.
+TEST_F(Images, DecodeSavedScreenAndStatus) {
+    const std::vector<uint8_t> bmp = bmpFile(6, 2);
+    std::ofstream("small.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
+    std::ofstream("text.txt") << "not a picture";
+    uint32_t width = 0, height = 0;
+    uint8_t pixels[6 * 2 * 4];
+    EXPECT_EQ(DecodePictureFile(nullptr, &width, &height, nullptr, 0), ZEL_PICTURE_BAD_ARGUMENT);
+    EXPECT_EQ(DecodePictureFile("missing.bmp", &width, &height, nullptr, 0), ZEL_PICTURE_NO_FILE);
+    EXPECT_EQ(DecodePictureFile(".", &width, &height, nullptr, 0), ZEL_PICTURE_NO_FILE);
+    EXPECT_EQ(DecodePictureFile("text.txt", &width, &height, nullptr, 0), ZEL_PICTURE_NOT_LOADED);
+    EXPECT_EQ(DecodePictureFile("small.bmp", &width, &height, pixels, sizeof pixels - 1),
+              ZEL_PICTURE_BUFFER_TOO_SMALL);
+    ASSERT_EQ(DecodePictureFile("small.bmp", &width, &height, pixels, sizeof pixels),
+              ZEL_PICTURE_OK);
+    EXPECT_EQ(width, 6u);
+    EXPECT_EQ(height, 2u);
+    EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 4), std::vector<uint8_t>({0, 0, 0, 255}));
+    EXPECT_EQ(std::vector<uint8_t>(pixels + 20, pixels + 24),
+              std::vector<uint8_t>({255, 255, 255, 255}));
+
+    TabletStatusReport status{};
+    EXPECT_FALSE(GetTabletStatus(&status)) << "no pad connected";
+    const int32_t pad = connectTo(0xA3, 0x33);
+    EXPECT_FALSE(SimulatorSaveScreen(pad, nullptr));
+    EXPECT_FALSE(SimulatorSaveScreen(pad + 1, "screen.png"));
+    ASSERT_TRUE(SetClearScreenColour(0xF800) && ClearScreen());
+    ASSERT_TRUE(SimulatorSaveScreen(pad, "screen.png"));
+    std::vector<uint8_t> screen(480 * 272 * 4);
+    ASSERT_EQ(DecodePictureFile("screen.png", &width, &height, screen.data(), screen.size()),
+              ZEL_PICTURE_OK);
+    EXPECT_EQ(std::vector<uint8_t>(screen.begin(), screen.begin() + 4),
+              std::vector<uint8_t>({0, 0, 255, 255}))
+        << "red, blue-green-red-alpha";
+    ASSERT_TRUE(GetTabletStatus(&status));
+    EXPECT_EQ(status.lastResultCode, 0u);
+    ASSERT_TRUE(SimulatorSetBusy(pad, true) && GetTabletStatus(&status));
+    EXPECT_NE(status.statusCode, 0u);
+    EXPECT_FALSE(GetTabletStatus(nullptr));
+    unlink("small.bmp"), unlink("text.txt"), unlink("screen.png");
+}
+
 }  // namespace
 }  // namespace zel::apitest

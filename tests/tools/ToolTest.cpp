@@ -1,0 +1,345 @@
+// The zeltablet program as a user runs it: every case is a process of its own, and what it
+// writes is read back with libpng (and the SVG with an XML parser).
+#include <png.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ScriptedSignature.h"
+
+namespace zeltool {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Finished {
+    int status = -1;  // exit status; -1 when the program did not exit by itself (a crash)
+    std::string output;
+};
+
+std::string quoted(const std::string& word) {
+    std::string out = "'";
+    for (char c : word)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+Finished run(const std::string& program, const std::vector<std::string>& arguments) {
+    std::string command = quoted(program);
+    for (const std::string& argument : arguments)
+        command += " " + quoted(argument);
+    Finished result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, got);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+Finished zeltablet(const std::vector<std::string>& arguments) {
+    return run(ZELTABLET_PROGRAM, arguments);
+}
+
+struct Picture {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> rgba;  // 8 bits per channel, alpha added where the file has none
+    const uint8_t* at(uint32_t x, uint32_t y) const { return &rgba[(size_t(y) * width + x) * 4]; }
+};
+
+// Any PNG, through libpng, expanded to 8-bit RGBA without gamma; false when libpng refuses.
+bool readPng(const std::string& path, Picture& picture) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
+                                             [](png_structp, png_const_charp) {});
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> rows;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(file);
+        return false;
+    }
+    png_init_io(png, file);
+    png_read_info(png, info);
+    png_set_expand(png);
+    png_set_strip_16(png);
+    if ((png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    picture.width = png_get_image_width(png, info);
+    picture.height = png_get_image_height(png, info);
+    picture.rgba.assign(size_t(picture.width) * picture.height * 4, 0);
+    for (uint32_t y = 0; y < picture.height; ++y)
+        rows.push_back(&picture.rgba[size_t(y) * picture.width * 4]);
+    png_read_image(png, rows.data());
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return true;
+}
+
+// Byte `at` of a PNG file's start: 24 is the bit depth, 25 the colour type.
+int ihdrByte(const fs::path& path, size_t at) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> start(at + 1, 0);
+    in.read(start.data(), std::streamsize(start.size()));
+    return in ? static_cast<unsigned char>(start[at]) : -1;
+}
+
+class Tool : public ::testing::Test {
+  protected:
+    // Each test works in a directory of its own (the library's log file lands there too).
+    void SetUp() override {
+        const char* base = getenv("ZEL_TEST_TMP");
+        std::string name = std::string(base != nullptr ? base : "/tmp") + "/toolXXXXXX";
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        directory_ = name;
+        previous_ = fs::current_path();
+        fs::current_path(directory_);
+    }
+    void TearDown() override {
+        fs::current_path(previous_);
+        std::error_code error;
+        fs::remove_all(directory_, error);
+    }
+    fs::path directory_, previous_;
+};
+
+TEST_F(Tool, BadCommandLinesGetUsageAndStatus2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"--bogus", "list"},
+        {"--simulate=yes", "list"},
+        {"--model"},
+        {"--model", "0xB1", "info"},
+        {"--model", "A3", "--model", "A2", "list"},
+        {"--com", "0", "info"},
+        {"--com", "9999", "info"},
+        {"--uid", "-5", "info"},
+        {"--port-path", "/dev/null", "info"},
+        {"show"},
+        {"decode", "only-one.png"},
+        {"list", "extra"},
+        {"list", "--output", "x"},
+        {"set"},
+        {"set", "pen", "9"},
+        {"set", "pen", "2", "purple"},
+        {"set", "backlight", "-1"},
+        {"set", "area", "10", "20", "5", "30"},
+        {"set", "inking", "maybe"},
+        {"set", "volume", "11"},
+        {"capture", "--timeout", "0"},
+        {"capture", "--pause", "1.5.2"},
+        {"capture", "--scale", "100"},
+        {"capture", "--ink", "#12345"},
+        {"capture", "--background", "0x1FFFF"},
+        {"capture", "--output", "dir/"},
+        {"preview", "a.png", "b.png"},
+        {"--uid", "0x10", "preview", "a.png", "b.png", "--model", "A2"},
+    };
+    for (const auto& arguments : cases) {
+        std::string line;
+        for (const std::string& a : arguments)
+            line += a + " ";
+        const Finished result = zeltablet(arguments);
+        EXPECT_EQ(result.status, 2) << line << "\n" << result.output;
+        EXPECT_NE(result.output.find("zeltablet: "), std::string::npos) << line;
+    }
+    const Finished help = zeltablet({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.output.find("usage: zeltablet"), std::string::npos);
+}
+
+TEST_F(Tool, RefusalsSayWhyWithStatus1) {
+    std::ofstream("text.png") << "not a picture";
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"decode", "missing.png", "out.png"}, "no such file"},
+        {{"decode", ".", "out.png"}, "no such file"},
+        {{"decode", "text.png", "out.png"}, "not a picture"},
+        {{"preview", "text.png", "out.png", "--model", "A3"}, "Image Load Error"},
+        {{"--simulate", "capture", "--encrypted"}, "--encrypted"},
+        {{"--simulate", "--model", "A2", "set", "backlight", "2"}, "no such setting"},
+        {{"--simulate", "show", "missing.png"}, "Image Load Error"},
+    };
+    for (const Case& c : cases) {
+        const Finished result = zeltablet(c.arguments);
+        EXPECT_EQ(result.status, 1) << c.arguments[0] << "\n" << result.output;
+        EXPECT_NE(result.output.find(c.says), std::string::npos) << result.output;
+    }
+    EXPECT_FALSE(fs::exists("out.png"));
+}
+
+// decode writes what the library's PNG decoder produces; libpng is the reference, with the
+// decoder's one documented difference (1-bit greyscale comes out with alpha 0).
+TEST_F(Tool, DecodeMatchesLibpngOnPngSuite) {
+    const fs::path suite = fs::path(ZEL_TESTDATA_DIR) / "pngsuite";
+    std::error_code error;
+    if (!fs::is_directory(suite, error)) GTEST_SKIP() << "no PngSuite in " << suite;
+    int compared = 0;
+    for (const auto& entry : fs::directory_iterator(suite)) {
+        if (entry.path().extension() != ".png") continue;
+        const std::string name = entry.path().filename().string();
+        const Finished result = zeltablet({"decode", entry.path().string(), "decoded.png"});
+        // Broken files (x...) and formats the decoder does not take are refused, never crash.
+        ASSERT_TRUE(result.status == 0 || result.status == 1) << name << "\n" << result.output;
+        if (result.status != 0) {
+            EXPECT_NE(result.output.find("not a picture the library loads"), std::string::npos);
+            continue;
+        }
+        if (name[0] == 'x') continue;
+        Picture ours, reference;
+        ASSERT_TRUE(readPng("decoded.png", ours)) << name;
+        ASSERT_TRUE(readPng(entry.path().string(), reference)) << name;
+        ASSERT_EQ(ours.width, reference.width) << name;
+        ASSERT_EQ(ours.height, reference.height) << name;
+        if (ihdrByte(entry.path(), 25) == 0 && ihdrByte(entry.path(), 24) == 1)
+            for (size_t i = 3; i < reference.rgba.size(); i += 4)
+                reference.rgba[i] = 0;
+        EXPECT_TRUE(ours.rgba == reference.rgba) << name;
+        ++compared;
+    }
+    EXPECT_GT(compared, 60);
+}
+
+// The virtual colour pad's pen range and pressure levels, as the program reads them.
+Capabilities colourPadCapabilities() {
+    SimulatorEnable();
+    SimulatorAttachPad(0xA3, 0x77);
+    ConnectByUid(0, 0, 0, 0x77);
+    const Capabilities capabilities = GetCapabilities();
+    SimulatorDisable();
+    return capabilities;
+}
+
+// The ink's bounding box in a signature PNG: left, top, right, bottom margins to the edges.
+std::vector<uint32_t> inkMargins(const Picture& picture) {
+    uint32_t left = picture.width, top = picture.height, right = 0, bottom = 0;
+    for (uint32_t y = 0; y < picture.height; ++y)
+        for (uint32_t x = 0; x < picture.width; ++x)
+            if (picture.at(x, y)[3] != 0) {
+                left = std::min(left, x), top = std::min(top, y);
+                right = std::max(right, x), bottom = std::max(bottom, y);
+            }
+    return {left, top, picture.width - 1 - right, picture.height - 1 - bottom};
+}
+
+TEST_F(Tool, CaptureKeepsEverySampleAndWritesWellFormedFiles) {
+    const Capabilities pad = colourPadCapabilities();
+    ASSERT_EQ(pad.valid, 1u);
+    const std::vector<SimulatorPenPoint> script =
+        scriptedSignature(pad.capability1, pad.capability2, pad.capability3);
+    size_t strokes = 0;
+    for (size_t i = 0; i < script.size(); ++i)
+        strokes += script[i].pressure > 0 && (i == 0 || script[i - 1].pressure == 0);
+
+    const Finished result =
+        zeltablet({"--simulate", "capture", "--output", "out/sig", "--pause", "0.5", "--quiet"});
+    ASSERT_EQ(result.status, 0) << result.output;
+
+    // Every sample the pad sent, in order, hovering included.
+    std::ifstream csv("out/sig.csv");
+    std::string line;
+    ASSERT_TRUE(std::getline(csv, line));
+    EXPECT_EQ(line, "x,y,pressure,switches,time_count,receive_ms");
+    size_t rows = 0;
+    double lastReceived = 0;
+    while (std::getline(csv, line)) {
+        unsigned x, y, pressure, switches, timeCount;
+        double received;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%u,%u,%u,%u,%u,%lf", &x, &y, &pressure, &switches,
+                              &timeCount, &received),
+                  6)
+            << line;
+        ASSERT_LT(rows, script.size());
+        const SimulatorPenPoint& sent = script[rows++];
+        EXPECT_EQ(std::vector<unsigned>({x, y, pressure, switches}),
+                  std::vector<unsigned>({sent.x, sent.y, sent.pressure, sent.switches}))
+            << "row " << rows;
+        EXPECT_GE(received, lastReceived);
+        lastReceived = received;
+    }
+    EXPECT_EQ(rows, script.size());
+
+    // The PNG: transparent around the ink, cropped to it with the margin of 8 pixels (the
+    // soft edge may reach one pixel further).
+    Picture png;
+    ASSERT_TRUE(readPng("out/sig.png", png));
+    for (uint32_t margin : inkMargins(png)) {
+        EXPECT_GE(margin, 7u);
+        EXPECT_LE(margin, 9u);
+    }
+    size_t opaque = 0;
+    for (size_t i = 3; i < png.rgba.size(); i += 4)
+        opaque += png.rgba[i] == 255;
+    EXPECT_GT(opaque, 500u);
+
+    // The SVG parses as XML, with one group of paths per stroke.
+    if (std::string(PYTHON3).find("NOTFOUND") != std::string::npos) {
+        ADD_FAILURE() << "python3 is needed to parse the SVG (scripts/deps.sh installs it)";
+        return;
+    }
+    const Finished parsed = run(PYTHON3, {SVG_CHECK, "out/sig.svg"});
+    ASSERT_EQ(parsed.status, 0) << parsed.output;
+    size_t groups = 0, paths = 0;
+    std::istringstream(parsed.output) >> groups >> paths;
+    EXPECT_EQ(groups, strokes);
+    EXPECT_GE(paths, strokes);
+}
+
+TEST_F(Tool, DemoAndPreviewWriteWhatThePadShows) {
+    const Finished demo = zeltablet({"demo", "--output", "demo/signature", "--pause", "0.5"});
+    ASSERT_EQ(demo.status, 0) << demo.output;
+    EXPECT_NE(demo.output.find("virtual colour pad"), std::string::npos) << demo.output;
+    for (const char* file : {"demo/signature.svg", "demo/signature.png", "demo/signature.csv"})
+        EXPECT_TRUE(fs::is_regular_file(file)) << file;
+
+    // The screen: the prompt's line and the pad's own black ink above it.
+    Picture screen;
+    ASSERT_TRUE(readPng("demo/screen.png", screen));
+    ASSERT_EQ(screen.width, 480u);
+    ASSERT_EQ(screen.height, 272u);
+    EXPECT_LT(screen.at(240, 204)[0], 0x60) << "the signature line";
+    size_t ink = 0;
+    for (uint32_t y = 80; y < 200; ++y)
+        for (uint32_t x = 0; x < screen.width; ++x)
+            ink += screen.at(x, y)[0] == 0 && screen.at(x, y)[1] == 0 && screen.at(x, y)[2] == 0;
+    EXPECT_GT(ink, 100u);
+
+    // The same picture on a monochrome pad: its own size, only black and white.
+    const Finished preview = zeltablet({"preview", "demo/screen.png", "mono.png", "--model", "A2"});
+    ASSERT_EQ(preview.status, 0) << preview.output;
+    Picture mono;
+    ASSERT_TRUE(readPng("mono.png", mono));
+    EXPECT_EQ(mono.width, 240u);
+    EXPECT_EQ(mono.height, 128u);
+    size_t grey = 0, black = 0;
+    for (size_t i = 0; i < mono.rgba.size(); i += 4) {
+        grey += mono.rgba[i] != 0 && mono.rgba[i] != 255;
+        black += mono.rgba[i] == 0;
+    }
+    EXPECT_EQ(grey, 0u);
+    EXPECT_GT(black, 100u);
+}
+
+}  // namespace
+}  // namespace zeltool
