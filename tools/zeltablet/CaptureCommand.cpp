@@ -75,14 +75,15 @@ bool readSettings(const Arguments& arguments, const std::string& defaultBase,
 }
 
 // Encrypted pen data needs a key agreed with the pad before capture starts; the reader then
-// decrypts report 0x10 with it. Returns false, with the reason, when no key could be agreed.
+// decrypts report 0x10 with it. The library's default group is used. Returns false, with the
+// reason, when no key could be agreed.
 bool agreePenDataKey(std::string& error) {
-    // KEY AGREEMENT GOES HERE: once the library exports AgreePenDataKey, call it with the
-    // group's prime and generator and turn a non-zero result into `error` with GetErrorText:
-    //     const int32_t code = AgreePenDataKey(prime, sizeof prime, generator, sizeof generator);
-    error =
-        "--encrypted: this build of the library cannot agree a key with the pad yet; "
-        "capture without --encrypted";
+    const int32_t code = AgreePenDataKey(nullptr, 0, nullptr, 0);
+    if (code == 0) return true;
+    char message[256];
+    GetErrorText(uint32_t(code), message, sizeof message);
+    error = "--encrypted: no key agreed with the pad (code " + std::to_string(code) + ": " +
+            message + ")";
     return false;
 }
 
