@@ -403,6 +403,13 @@ ZEL_API bool SimulatorUnplugPad(int32_t pad);
 ZEL_API bool SimulatorReplugPad(int32_t pad);
 /** Keeps the pad busy (status not ready: clears and images refused) until called with false. */
 ZEL_API bool SimulatorSetBusy(int32_t pad, bool busy);
+/**
+ * Whether a colour pad's USB bulk interface can be opened (true when attached). Without it,
+ * as on a host that lacks the interface's driver, a HID connection leaves the bulk pipe
+ * closed and colour pictures go out as data reports, the route a serial link also takes.
+ * Applies from the next connection.
+ */
+ZEL_API bool SimulatorSetBulkInterface(int32_t pad, bool available);
 /** Adds a fault script entry (checked in the order added). */
 ZEL_API bool SimulatorAddFault(int32_t pad, const SimulatorFault* fault);
 /** Removes every fault script entry of the pad. */

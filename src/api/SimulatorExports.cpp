@@ -153,6 +153,13 @@ bool SimulatorSetBusy(int32_t pad, bool busy) {
     });
 }
 
+bool SimulatorSetBulkInterface(int32_t pad, bool available) {
+    return withPad(pad, false, [&](zel::sim::VirtualPad& virtualPad) {
+        virtualPad.setBulkInterface(available);
+        return true;
+    });
+}
+
 bool SimulatorAddFault(int32_t pad, const SimulatorFault* fault) {
     if (fault == nullptr) return false;
     zel::sim::Fault converted;

@@ -145,7 +145,10 @@ bool PadSession::prepare(std::string& error) {
         if (choice_.com != 0) {
             // A serial link does not tell the library the pad's model, which decides how
             // pictures are encoded; meeting the virtual pad once over USB first tells it, as
-            // it would for a real pad that was plugged in there before.
+            // it would for a real pad that was plugged in there before. It is met without its
+            // bulk interface, so that colour pictures take the data reports a serial link
+            // carries.
+            SimulatorSetBulkInterface(virtualPad_, false);
             if (ConnectByUid(0, 0, 0, choice_.uid)) Disconnect();
             char path[256];
             if (!SimulatorServeSerial(virtualPad_, path, sizeof path)) {
