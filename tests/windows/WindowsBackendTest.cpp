@@ -1,0 +1,93 @@
+// The Windows backend on the system it runs on (Wine in CI): discovery through SetupAPI and
+// the HID class driver with the system's own HID devices and no pad, the log file's text
+// mode, and the serial link through a COM port when the harness provides one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "api/LogWriter.h"
+#include "platform/Platform.h"
+#include "zeltablet/ZELTabletCore.h"
+
+namespace zel {
+namespace {
+
+std::string fileContent(const char* name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Each test in a directory of its own, where the log file lands.
+class WindowsBackend : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        namespace fs = std::filesystem;
+        const char* base = std::getenv("ZEL_TEST_TMP");
+        directory_ = (base != nullptr ? fs::path(base) : fs::temp_directory_path()) /
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::error_code error;
+        fs::create_directories(directory_, error);
+        fs::current_path(directory_, error);
+        ASSERT_FALSE(error);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::current_path(directory_.parent_path(), ignored);
+        std::filesystem::remove_all(directory_, ignored);
+    }
+    std::filesystem::path directory_;
+};
+
+TEST_F(WindowsBackend, DiscoveryReadsTheSystemsHidDevicesAndFindsNoPad) {
+    std::vector<platform::HidDeviceInfo> devices;
+    ASSERT_TRUE(platform::nativeHidSystem().enumerate(devices));
+    for (const platform::HidDeviceInfo& device : devices) {
+        EXPECT_TRUE(device.attributesRead) << device.path;
+        EXPECT_NE(device.vendorId, ZEL_PAD_VENDOR_ID) << device.path;
+    }
+    // Wine offers its own HID devices (its virtual keyboard and mouse): they are probed and
+    // ignored for their vendor ID.
+    RecordProperty("hidDevices", static_cast<int>(devices.size()));
+    EXPECT_EQ(listDevices(0, 0, 0), nullptr);
+    EXPECT_EQ(fileContent("ZELTablet.log"),
+              "Error occured while running listDevices. Please contact support.");
+    EXPECT_FALSE(Connect(0, 0));
+    EXPECT_FALSE(isConnected());
+}
+
+TEST_F(WindowsBackend, LogFileIsTextWithCarriageReturns) {
+    writeLog("first\n");
+    writeLog("Width not set.\nSecond line\n");
+    EXPECT_EQ(fileContent("ZELTablet.log"), "Width not set.\r\nSecond line\r\n");
+    writeLog("no line end");
+    EXPECT_EQ(fileContent("ZELTablet.log"), "no line end");
+}
+
+TEST_F(WindowsBackend, OpeningAMissingComPortFails) {
+    EXPECT_FALSE(Connect(0, 250));
+    EXPECT_FALSE(isConnected());
+    EXPECT_EQ(Disconnect(), 1);
+}
+
+// A virtual pad served on a pseudo-terminal by a program on the host side of Wine, mapped to
+// COM port ZEL_SERIAL_COM_PORT in the prefix's dosdevices.
+TEST_F(WindowsBackend, GetExchangeOverAComPort) {
+    const char* port = std::getenv("ZEL_SERIAL_COM_PORT");
+    if (port == nullptr) GTEST_SKIP() << "no serial line provided (ZEL_SERIAL_COM_PORT)";
+    const uint32_t number = static_cast<uint32_t>(std::strtoul(port, nullptr, 10));
+    ASSERT_TRUE(Connect(0, number));
+    EXPECT_TRUE(isConnected());
+    EXPECT_EQ(GetUID(), 0x5E1A1u);
+    char* model = GetModelNumber();
+    EXPECT_STREQ(model, "ZS-300C");
+    std::free(model);
+    EXPECT_TRUE(setInkingMode(1)) << "a SET exchange, answered by SET_RESPONSE";
+    EXPECT_EQ(Disconnect(), 0);
+}
+
+}  // namespace
+}  // namespace zel
