@@ -71,8 +71,13 @@ class WindowsSerialPort final : public SerialPort {
             if (waited != WAIT_OBJECT_0 ||
                 !GetOverlappedResult(port_.get(), &overlapped, &ignored, FALSE)) {
                 cancelAndWait(port_.get(), overlapped);
-                if (waited == WAIT_OBJECT_0 + 1) ResetEvent(wakeEvent_.get());
-                return false;
+                if (waited == WAIT_OBJECT_0 + 1) {
+                    ResetEvent(wakeEvent_.get());
+                    return false;
+                }
+                // A wait that ended in failure may still have seen bytes arrive: some serial
+                // drivers (Wine's on a pseudo-terminal) end it as aborted without EV_RXCHAR.
+                return waited == WAIT_OBJECT_0 && queuedBytes() > 0;
             }
         }
         return (events & EV_RXCHAR) != 0 || queuedBytes() > 0;
