@@ -3,10 +3,13 @@
 // mode, and the serial link through a COM port when the harness provides one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/LogWriter.h"
@@ -57,6 +60,31 @@ TEST_F(WindowsBackend, DiscoveryReadsTheSystemsHidDevicesAndFindsNoPad) {
               "Error occured while running listDevices. Please contact support.");
     EXPECT_FALSE(Connect(0, 0));
     EXPECT_FALSE(isConnected());
+}
+
+// The overlapped input read on one of the system's own HID devices (which sends nothing
+// while the test runs): a read times out with the read cancelled, and wake() ends a read at
+// once whether it comes before the read or during it.
+TEST_F(WindowsBackend, InputReadsTimeOutAndWakeUpOnASystemHidDevice) {
+    std::vector<platform::HidDeviceInfo> devices;
+    ASSERT_TRUE(platform::nativeHidSystem().enumerate(devices));
+    std::unique_ptr<platform::HidDevice> device;
+    for (size_t i = 0; i < devices.size() && !device; ++i)
+        device = platform::nativeHidSystem().open(devices[i].path);
+    if (!device) GTEST_SKIP() << "no HID device of this system can be opened for reading";
+    EXPECT_TRUE(device->check());
+    uint8_t report[64];
+    EXPECT_EQ(device->readInput(report, sizeof report, 50).status, platform::ReadStatus::TimedOut);
+    device->wake();
+    EXPECT_EQ(device->readInput(report, sizeof report, 30000).status, platform::ReadStatus::Woken);
+    const auto started = std::chrono::steady_clock::now();
+    std::thread waker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        device->wake();
+    });
+    EXPECT_EQ(device->readInput(report, sizeof report, 30000).status, platform::ReadStatus::Woken);
+    waker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 TEST_F(WindowsBackend, LogFileIsTextWithCarriageReturns) {

@@ -61,15 +61,6 @@ class WindowsHidDevice final : public HidDevice {
     WindowsHidDevice(UniqueHandle device, UniqueHandle readEvent)
         : device_(std::move(device)), readEvent_(std::move(readEvent)) {}
 
-    ~WindowsHidDevice() override {
-        // A read left pending must end before its buffer and event go away.
-        if (readPending_) {
-            CancelIo(device_.get());
-            DWORD ignored = 0;
-            GetOverlappedResult(device_.get(), &readOverlapped_, &ignored, TRUE);
-        }
-    }
-
     // The device answers the three queries the driver offers for a HID collection.
     bool check() override {
         PreparsedData preparsed;
@@ -104,17 +95,16 @@ class WindowsHidDevice final : public HidDevice {
         if (ReadFile(device_.get(), report_, inputReportSize, &got, &readOverlapped_))
             return copyReport(buffer, capacity, got);
         if (GetLastError() != ERROR_IO_PENDING) return {ReadStatus::Failed, 0};
-        readPending_ = true;
-        const DWORD waited = WaitForSingleObject(readEvent_.get(), timeoutMs);
+        // ReadFile reset the event as the read began: a wake-up that came before that is seen
+        // in the flag, one that comes after it in the event.
+        const DWORD waited =
+            woken_.load() ? WAIT_FAILED : WaitForSingleObject(readEvent_.get(), timeoutMs);
         if (waited == WAIT_OBJECT_0 &&
-            GetOverlappedResult(device_.get(), &readOverlapped_, &got, FALSE)) {
-            readPending_ = false;
+            GetOverlappedResult(device_.get(), &readOverlapped_, &got, FALSE))
             return copyReport(buffer, capacity, got);
-        }
         // Timed out, woken (wake() signals the read's event) or the wait failed: cancel.
         CancelIo(device_.get());
         GetOverlappedResult(device_.get(), &readOverlapped_, &got, TRUE);
-        readPending_ = false;
         if (woken_.exchange(false)) return {ReadStatus::Woken, 0};
         if (waited == WAIT_TIMEOUT) return {ReadStatus::TimedOut, 0};
         if (waited == WAIT_OBJECT_0) return {ReadStatus::Failed, 0};
@@ -140,7 +130,6 @@ class WindowsHidDevice final : public HidDevice {
     UniqueHandle readEvent_;  // manual reset
     OVERLAPPED readOverlapped_{};
     uint8_t report_[inputReportSize] = {};
-    bool readPending_ = false;  // the reader's own
     std::atomic<bool> woken_{false};
 };
 
