@@ -95,10 +95,14 @@ TEST_F(WindowsBackend, LogFileIsTextWithCarriageReturns) {
     EXPECT_EQ(fileContent("ZELTablet.log"), "no line end");
 }
 
-TEST_F(WindowsBackend, OpeningAMissingComPortFails) {
+TEST_F(WindowsBackend, DevicesThatAreNotThereAreRefused) {
     EXPECT_FALSE(Connect(0, 250));
     EXPECT_FALSE(isConnected());
     EXPECT_EQ(Disconnect(), 1);
+    EXPECT_EQ(platform::nativeHidSystem().open("\\\\?\\hid#vid_5a45&pid_00a3#gone"), nullptr);
+    EXPECT_EQ(platform::nativeHidSystem().open(""), nullptr);
+    for (const char* id : {"USB\\VID_5A45&PID_00A3\\GONE", "", "not\xff utf-8"})
+        EXPECT_EQ(platform::nativeBulkPipeSystem().open(id), nullptr) << id;
 }
 
 // A virtual pad served on a pseudo-terminal by a program on the host side of Wine, mapped to
