@@ -115,6 +115,10 @@ class WindowsSerialPort final : public SerialPort {
         SetEvent(wakeEvent_.get());
     }
 
+    // Wakes a reader waiting in waitReadable() and keeps what is queued: the reader cancels
+    // its character wait itself.
+    void wake() { SetEvent(wakeEvent_.get()); }
+
   private:
     static constexpr DWORD readWaitMs = 3000;
 
