@@ -239,7 +239,7 @@ ZEL_API bool EndCapture(void* unused);
 /**
  * Maps serial port number `port` (1 or above, as passed to Connect) to a device path, for USB
  * serial adapters and pseudo-terminals. Unmapped ports open the system's own name: on Linux
- * port N is "/dev/ttyS{N-1}". A NULL or empty path removes the mapping. Returns false for
+ * port N is "/dev/ttyS{N-1}", on Windows "\\.\COMN". A NULL or empty path removes the mapping. Returns false for
  * port 0, a path longer than 4095 bytes or more than 256 mapped ports. Thread-safe.
  */
 ZEL_API bool SetComPortPath(uint32_t port, const char* path);
@@ -429,8 +429,8 @@ ZEL_API uint32_t SimulatorLastReport(int32_t pad, uint8_t reportId, uint8_t* buf
  * Serves the pad on a new pseudo-terminal as a serial pad and copies the path of the host's
  * end of the line (e.g. "/dev/pts/7") into path (size bytes with the NUL). Map it to a port
  * number with SetComPortPath, then Connect with that port. False when no pseudo-terminal can
- * be had, the pad is already served or the path does not fit (the pad is then unplugged).
- * A pad served on a line leaves HID discovery.
+ * be had (always on Windows), the pad is already served or the path does not fit (the pad is
+ * then unplugged). A pad served on a line leaves HID discovery.
  */
 ZEL_API bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size);
 /**
@@ -440,8 +440,9 @@ ZEL_API bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size);
  */
 ZEL_API bool SimulatorSaveScreen(int32_t pad, const char* pngPath);
 /**
- * The library's clock in milliseconds since it was loaded: the clock that times its pauses
- * and the 600 ms interval between screen operations.
+ * The library's clock in milliseconds since it was loaded (on Windows the C runtime's clock(),
+ * which counts from the start of the process): the clock that times its pauses and the 600 ms
+ * interval between screen operations.
  */
 ZEL_API uint32_t SimulatorClockMs(void);
 

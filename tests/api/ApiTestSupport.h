@@ -1,21 +1,22 @@
 // What the host-side tests share: a fixture whose pen callbacks record what they receive and
-// whose notification pipe stands in for the host's window. Only the public header is used:
-// these tests drive the library as a host does.
+// that gives the library a host window (HostWindow.h). Only the public header is used: these
+// tests drive the library as a host does.
 #pragma once
 
-#include <fcntl.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "HostWindow.h"
 #include "zeltablet/ZELTabletCore.h"
 
 namespace zel::apitest {
@@ -36,8 +37,8 @@ inline bool queue(int32_t pad, const std::vector<SimulatorPenPoint>& points) {
     return SimulatorQueueStroke(pad, points.data(), static_cast<uint32_t>(points.size()));
 }
 
-// Each test runs in its own directory (the log file lands there) with the simulator on, and a
-// non-blocking pipe standing in for the host's window.
+// Each test runs in its own directory (the log file lands there) with the simulator on and a
+// host window.
 class HostTest : public ::testing::Test {
   public:
     // The pen callbacks: each records the sample and its context (null from the simple one).
@@ -67,14 +68,29 @@ class HostTest : public ::testing::Test {
         std::string text;
         return std::getline(in, text, '\0') ? text : "<no log>";
     }
-    static void clearLog() { unlink("ZELTablet.log"); }
+    static void clearLog() {
+        std::error_code ignored;
+        std::filesystem::remove("ZELTablet.log", ignored);
+    }
 
   protected:
     void SetUp() override {
+        namespace fs = std::filesystem;
         const char* base = getenv("ZEL_TEST_TMP");
-        directory_ = std::string(base != nullptr ? base : "/tmp") + "/hostXXXXXX";
-        ASSERT_TRUE(mkdtemp(directory_.data()) != nullptr && chdir(directory_.c_str()) == 0);
-        ASSERT_TRUE(pipe2(pipe_, O_NONBLOCK) == 0 && SimulatorEnable());
+        const fs::path root = base != nullptr ? fs::path(base) : fs::temp_directory_path();
+        // Named after the test: each runs once, in a process of its own.
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(test->test_suite_name()) + "." + test->name();
+        for (char& c : name)
+            if (c == '/') c = '_';
+        directory_ = root / ("host-" + name);
+        std::error_code error;
+        fs::remove_all(directory_, error);
+        ASSERT_TRUE(fs::create_directories(directory_, error));
+        fs::current_path(directory_, error);
+        ASSERT_FALSE(error);
+        window_ = std::make_unique<HostWindow>();
+        ASSERT_TRUE(window_->valid() && SimulatorEnable());
         receivedSamples.clear();
     }
     void TearDown() override {
@@ -82,23 +98,21 @@ class HostTest : public ::testing::Test {
         onCDllCallback(nullptr);
         onCDllCallback_ext(nullptr, nullptr);
         SimulatorDisable();
-        close(pipe_[0]), close(pipe_[1]);
+        window_.reset();
         clearLog();
-        rmdir(directory_.c_str());
+        std::error_code ignored;
+        std::filesystem::current_path(directory_.parent_path(), ignored);
+        std::filesystem::remove(directory_, ignored);
     }
-    ZELWindow window() const { return pipe_[1]; }
-    // The wParam of each record on the window, once `count` arrived (at most 10 s).
+    ZELWindow window() const { return window_->handle(); }
+    // The wParam of each notification on the window, once `count` arrived (at most 10 s).
     std::vector<uint64_t> notifications(size_t count) {
         std::vector<uint64_t> wParams;
         eventually([&] {
-            uint8_t record[24];  // one write each: u32 message, u32 0, u64 wParam, u64 lParam 0
-            while (read(pipe_[0], record, sizeof record) == 24) {
-                uint64_t field[3] = {};  // little-endian
-                for (int i = 23; i >= 0; --i)
-                    field[i / 8] = field[i / 8] << 8 | record[i];
-                EXPECT_EQ(field[0], ZEL_PEN_MESSAGE);
-                EXPECT_EQ(field[2], 0u);
-                wParams.push_back(field[1]);
+            for (const HostWindow::Notification& arrived : window_->take()) {
+                EXPECT_EQ(arrived.message, ZEL_PEN_MESSAGE);
+                EXPECT_EQ(arrived.lParam, 0u);
+                wParams.push_back(arrived.wParam);
             }
             return wParams.size() >= count;
         });
@@ -113,8 +127,8 @@ class HostTest : public ::testing::Test {
 
     inline static std::mutex receivedMutex;
     inline static std::vector<Received> receivedSamples;
-    std::string directory_;
-    int pipe_[2] = {-1, -1};
+    std::filesystem::path directory_;
+    std::unique_ptr<HostWindow> window_;
 };
 
 }  // namespace zel::apitest

@@ -1,16 +1,42 @@
-# Compares the dynamic symbols a shared library defines with an expected list.
+# Compares the symbols a shared library exports with an expected list.
 #   cmake -DNM=nm -DLIBRARY=lib.so -DEXPECTED=list.txt -P CheckExports.cmake
-execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
-  OUTPUT_VARIABLE listing RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
-endif()
-string(REPLACE "\n" ";" lines "${listing}")
+#   cmake -DOBJDUMP=x86_64-w64-mingw32-objdump -DLIBRARY=lib.dll -DEXPECTED=... -P ...
+# The second form reads a DLL's export table, as dumpbin /exports would.
 set(actual "")
-foreach(line IN LISTS lines)
-  # "address type name"; the library's own version node (type A) is not a symbol of ours.
-  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$" AND NOT CMAKE_MATCH_1 STREQUAL "A")
-    list(APPEND actual "${CMAKE_MATCH_2}")
+if(DEFINED OBJDUMP)
+  execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY}
+    OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} failed on ${LIBRARY}")
+  endif()
+  string(REPLACE "\n" ";" lines "${listing}")
+  set(in_names FALSE)
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+      set(in_names TRUE)
+    elseif(in_names AND line MATCHES "^[ \t]+\\[ *[0-9]+\\] (.+)$")
+      list(APPEND actual "${CMAKE_MATCH_1}")
+    elseif(in_names)
+      set(in_names FALSE)
+    endif()
+  endforeach()
+else()
+  execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+    OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+  endif()
+  string(REPLACE "\n" ";" lines "${listing}")
+  foreach(line IN LISTS lines)
+    # "address type name"; the library's own version node (type A) is not a symbol of ours.
+    if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$" AND NOT CMAKE_MATCH_1 STREQUAL "A")
+      list(APPEND actual "${CMAKE_MATCH_2}")
+    endif()
+  endforeach()
+endif()
+foreach(name IN LISTS actual)
+  if(name MATCHES "^_Z" OR name MATCHES "[@?]")
+    message(FATAL_ERROR "decorated or C++ name exported: ${name}")
   endif()
 endforeach()
 list(SORT actual)

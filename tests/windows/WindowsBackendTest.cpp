@@ -1,0 +1,128 @@
+// The Windows backend on the system it runs on (Wine in CI): discovery through SetupAPI and
+// the HID class driver with the system's own HID devices and no pad, the log file's text
+// mode, and the serial link through a COM port when the harness provides one.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/LogWriter.h"
+#include "platform/Platform.h"
+#include "zeltablet/ZELTabletCore.h"
+
+namespace zel {
+namespace {
+
+std::string fileContent(const char* name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Each test in a directory of its own, where the log file lands.
+class WindowsBackend : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        namespace fs = std::filesystem;
+        const char* base = std::getenv("ZEL_TEST_TMP");
+        directory_ = (base != nullptr ? fs::path(base) : fs::temp_directory_path()) /
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::error_code error;
+        fs::create_directories(directory_, error);
+        fs::current_path(directory_, error);
+        ASSERT_FALSE(error);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::current_path(directory_.parent_path(), ignored);
+        std::filesystem::remove_all(directory_, ignored);
+    }
+    std::filesystem::path directory_;
+};
+
+TEST_F(WindowsBackend, DiscoveryReadsTheSystemsHidDevicesAndFindsNoPad) {
+    std::vector<platform::HidDeviceInfo> devices;
+    ASSERT_TRUE(platform::nativeHidSystem().enumerate(devices));
+    for (const platform::HidDeviceInfo& device : devices) {
+        EXPECT_TRUE(device.attributesRead) << device.path;
+        EXPECT_NE(device.vendorId, ZEL_PAD_VENDOR_ID) << device.path;
+    }
+    // Wine offers its own HID devices (its virtual keyboard and mouse): they are probed and
+    // ignored for their vendor ID.
+    RecordProperty("hidDevices", static_cast<int>(devices.size()));
+    EXPECT_EQ(listDevices(0, 0, 0), nullptr);
+    EXPECT_EQ(fileContent("ZELTablet.log"),
+              "Error occured while running listDevices. Please contact support.");
+    EXPECT_FALSE(Connect(0, 0));
+    EXPECT_FALSE(isConnected());
+}
+
+// The overlapped input read on one of the system's own HID devices (which sends nothing
+// while the test runs): a read times out with the read cancelled, and wake() ends a read at
+// once whether it comes before the read or during it.
+TEST_F(WindowsBackend, InputReadsTimeOutAndWakeUpOnASystemHidDevice) {
+    std::vector<platform::HidDeviceInfo> devices;
+    ASSERT_TRUE(platform::nativeHidSystem().enumerate(devices));
+    std::unique_ptr<platform::HidDevice> device;
+    for (size_t i = 0; i < devices.size() && !device; ++i)
+        device = platform::nativeHidSystem().open(devices[i].path);
+    if (!device) GTEST_SKIP() << "no HID device of this system can be opened for reading";
+    EXPECT_TRUE(device->check());
+    uint8_t report[64];
+    EXPECT_EQ(device->readInput(report, sizeof report, 50).status, platform::ReadStatus::TimedOut);
+    device->wake();
+    EXPECT_EQ(device->readInput(report, sizeof report, 30000).status, platform::ReadStatus::Woken);
+    const auto started = std::chrono::steady_clock::now();
+    std::thread waker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        device->wake();
+    });
+    EXPECT_EQ(device->readInput(report, sizeof report, 30000).status, platform::ReadStatus::Woken);
+    waker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+TEST_F(WindowsBackend, LogFileIsTextWithCarriageReturns) {
+    writeLog("first\n");
+    writeLog("Width not set.\nSecond line\n");
+    EXPECT_EQ(fileContent("ZELTablet.log"), "Width not set.\r\nSecond line\r\n");
+    writeLog("no line end");
+    EXPECT_EQ(fileContent("ZELTablet.log"), "no line end");
+}
+
+TEST_F(WindowsBackend, DevicesThatAreNotThereAreRefused) {
+    EXPECT_FALSE(Connect(0, 250));
+    EXPECT_FALSE(isConnected());
+    EXPECT_EQ(Disconnect(), 1);
+    EXPECT_EQ(platform::nativeHidSystem().open("\\\\?\\hid#vid_5a45&pid_00a3#gone"), nullptr);
+    EXPECT_EQ(platform::nativeHidSystem().open(""), nullptr);
+    for (const char* id : {"USB\\VID_5A45&PID_00A3\\GONE", "", "not\xff utf-8"})
+        EXPECT_EQ(platform::nativeBulkPipeSystem().open(id), nullptr) << id;
+}
+
+// A virtual pad served on a pseudo-terminal by a program on the host side of Wine, mapped to
+// COM port ZEL_SERIAL_COM_PORT in the prefix's dosdevices. Wine 8 ends an overlapped
+// WaitCommEvent on a pty with ERROR_OPERATION_ABORTED and without EV_RXCHAR although the
+// answer's bytes are queued; the port counts queued bytes (ClearCommError) as input, so the
+// exchanges complete without waiting out their time-outs.
+TEST_F(WindowsBackend, GetExchangeOverAComPort) {
+    const char* port = std::getenv("ZEL_SERIAL_COM_PORT");
+    if (port == nullptr) GTEST_SKIP() << "no serial line provided (ZEL_SERIAL_COM_PORT)";
+    const uint32_t number = static_cast<uint32_t>(std::strtoul(port, nullptr, 10));
+    ASSERT_TRUE(Connect(0, number));
+    EXPECT_TRUE(isConnected());
+    EXPECT_EQ(GetUID(), 0x5E1A1u);
+    char* model = GetModelNumber();
+    EXPECT_STREQ(model, "ZS-300C");
+    std::free(model);
+    EXPECT_TRUE(setInkingMode(1)) << "a SET exchange, answered by SET_RESPONSE";
+    EXPECT_EQ(Disconnect(), 0);
+}
+
+}  // namespace
+}  // namespace zel
