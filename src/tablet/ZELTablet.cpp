@@ -130,8 +130,14 @@ void ZELTablet::releaseTransport() {
     Link old = swapLink(Link{});
     // On any thread but its own reader, the reader is stopped before the release returns, even
     // when another thread still holds the transport: from then on no sample of it reaches the
-    // host. Its own reader (a callback that disconnects) ends once the callback returns.
-    if (old.transport && !old.transport->onReaderThread()) old.transport->stopReader();
+    // host. Its own reader (a callback that disconnects or reconnects) ends once the callback
+    // returns, before it reads again: a report it took from the pad then would be lost to the
+    // next connection.
+    if (!old.transport) return;
+    if (old.transport->onReaderThread())
+        old.transport->requestStop();
+    else
+        old.transport->stopReader();
 }
 
 void ZELTablet::destroyTransport(Interface* transport) {

@@ -75,6 +75,11 @@ class Interface {
     // Whether the device is open (the connection test's first half).
     bool isOpen() const { return device != nullptr; }
 
+    // Clears `running` so the reader loop ends after the report it is handling, without
+    // waiting for it: what a release on the reader's own thread (a callback) needs, as that
+    // reader must not go on taking reports from the device once its callback returns.
+    void requestStop() { running.store(0, std::memory_order_release); }
+
     // Whether the reader thread is meant to keep going.
     bool isReading() const { return running.load(std::memory_order_acquire) != 0; }
 
@@ -93,9 +98,6 @@ class Interface {
   protected:
     // Opens the OS device for `path`; the base open() stores what it returns.
     virtual std::unique_ptr<platform::Device> openDevice(const char* path) = 0;
-
-    // Clears `running` so the reader loop ends after its current read.
-    void requestStop() { running.store(0, std::memory_order_release); }
 
     // Ends a blocked read at once without losing input, so that the reader looks at its held
     // pen reports again.
