@@ -1,5 +1,7 @@
 #include "PngTestSupport.h"
 
+#include "LibpngReference.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
@@ -70,30 +72,15 @@ void ExpectSameAsLibpng(const Bytes& file, const Decoded& decoded, const std::st
     ASSERT_EQ(decoded.result, 1) << what;
     const LuRawPngDecoder& ours = *decoded.decoder;
     FILE* in = fmemopen(const_cast<unsigned char*>(file.data()), file.size(), "rb");
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
-                                             [](png_structp, png_const_charp) {});
-    png_infop info = png_create_info_struct(png);
-    png_init_io(png, in);
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    if ((png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_bgr(png);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const uint32_t width = png_get_image_width(png, info);
-    Bytes want(size_t{width} * png_get_image_height(png, info) * 4, 0);
-    std::vector<png_bytep> rows;
-    for (size_t at = 0; at < want.size(); at += width * 4)
-        rows.push_back(&want[at]);
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
+    uint32_t width = 0, height = 0;
+    Bytes want;
+    const bool read = readWithLibpng(in, width, height, want, true);
     std::fclose(in);
+    ASSERT_TRUE(read) << what;
     for (size_t i = 3; i < want.size() && ours.colorType == 0 && ours.bitDepth == 1; i += 4)
         want[i] = 0;
     ASSERT_EQ(ours.pixelWidth, width) << what;
-    ASSERT_EQ(size_t{ours.pixelHeight}, rows.size()) << what;
+    ASSERT_EQ(ours.pixelHeight, height) << what;
     EXPECT_TRUE(std::equal(want.begin(), want.end(), ours.pixelBuffer)) << what;
 }
 

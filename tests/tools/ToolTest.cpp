@@ -1,6 +1,5 @@
 // The zeltablet program as a user runs it: every case is a process of its own, and what it
 // writes is read back with libpng (and the SVG with an XML parser).
-#include <png.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "ScriptedSignature.h"
+#include "png/LibpngReference.h"
 
 namespace zeltool {
 namespace {
@@ -63,34 +63,11 @@ struct Picture {
 
 // Any PNG, through libpng, expanded to 8-bit RGBA without gamma; false when libpng refuses.
 bool readPng(const std::string& path, Picture& picture) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
-                                             [](png_structp, png_const_charp) {});
-    png_infop info = png_create_info_struct(png);
-    std::vector<png_bytep> rows;
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        std::fclose(file);
-        return false;
-    }
-    png_init_io(png, file);
-    png_read_info(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    if ((png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    picture.width = png_get_image_width(png, info);
-    picture.height = png_get_image_height(png, info);
-    picture.rgba.assign(size_t(picture.width) * picture.height * 4, 0);
-    for (uint32_t y = 0; y < picture.height; ++y)
-        rows.push_back(&picture.rgba[size_t(y) * picture.width * 4]);
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
+    const bool read = zel::test::readWithLibpng(file, picture.width, picture.height, picture.rgba);
     std::fclose(file);
-    return true;
+    return read;
 }
 
 // Byte `at` of a PNG file's start: 24 is the bit depth, 25 the colour type.
