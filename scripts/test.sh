@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a release build, an AddressSanitizer + UndefinedBehaviorSanitizer
-# build (which also builds the libFuzzer targets), a ThreadSanitizer build and the Windows
-# build (cross-built with mingw-w64, run under Wine). Each Linux build runs the unit tests, the
-# virtual-pad tests and the fuzz replays; the Windows build runs the host-side suite, the
-# Windows backend's tests and the fuzz replays. Installs what it needs first.
+# Builds and runs every test: a release build, the other build types a user may choose
+# (configs), an AddressSanitizer + UndefinedBehaviorSanitizer build (which also builds the
+# libFuzzer targets), a ThreadSanitizer build and the Windows build (cross-built with
+# mingw-w64, run under Wine). Each Linux build runs the unit tests, the virtual-pad tests and
+# the fuzz replays; the Windows build runs the host-side suite, the Windows backend's tests and
+# the fuzz replays. Every build treats warnings as errors. Installs what it needs first.
 #   scripts/test.sh            everything
-#   scripts/test.sh release    one build only (release, asan, tsan or windows)
+#   scripts/test.sh release    one stage only (release, configs, asan, tsan or windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -16,7 +17,7 @@ failed=0
 run_build() {
   local name=$1; shift
   echo "=== $name build"
-  cmake -S . -B "build/$name" -G Ninja "$@" >/dev/null
+  cmake -S . -B "build/$name" -G Ninja -DZEL_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
   cmake --build "build/$name" -j "$jobs"
   local log="build/$name/ctest-summary.log" status=0
   ctest --test-dir "build/$name" --output-on-failure -j "$jobs" --timeout 600 | tee "$log" ||
@@ -31,6 +32,23 @@ run_build() {
     passed=$((passed + t - f))
     failed=$((failed + f))
   fi
+  return $status
+}
+
+# The build types besides release (gcc RelWithDebInfo) that users build from a fresh clone:
+# gcc's Release (-O3) and MinSizeRel (-Os) inline and warn differently, Debug keeps the
+# library's debug checks, and clang sees its own warnings. Each one runs, then the stage
+# fails if any of them did.
+run_configs() {
+  local status=0
+  run_build gcc-release -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
+    -DCMAKE_CXX_COMPILER=g++ || status=1
+  run_build gcc-debug -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=gcc \
+    -DCMAKE_CXX_COMPILER=g++ || status=1
+  run_build gcc-minsizerel -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_C_COMPILER=gcc \
+    -DCMAKE_CXX_COMPILER=g++ || status=1
+  run_build clang-release -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ || status=1
   return $status
 }
 
@@ -77,17 +95,18 @@ run_windows() {
   return $status
 }
 
-builds=("${@:-release asan tsan windows}")
+builds=("${@:-release configs asan tsan windows}")
 for build in ${builds[*]}; do
   case "$build" in
     release) run_build release -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+    configs) run_configs ;;
     asan) run_build asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
             -DCMAKE_CXX_COMPILER=clang++ -DZEL_SANITIZE=address,undefined \
             -DZEL_BUILD_FUZZERS=ON -DZEL_BUILD_BENCH=OFF ;;
     tsan) run_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
             -DCMAKE_CXX_COMPILER=clang++ -DZEL_SANITIZE=thread -DZEL_BUILD_BENCH=OFF ;;
     windows) run_windows ;;
-    *) echo "unknown build '$build' (release, asan, tsan, windows)" >&2; exit 2 ;;
+    *) echo "unknown build '$build' (release, configs, asan, tsan, windows)" >&2; exit 2 ;;
   esac
 done
 echo "Builds tested: ${builds[*]}"

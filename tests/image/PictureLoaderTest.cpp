@@ -124,7 +124,8 @@ TEST(BmpReader, EveryVariantDecodesAndEveryTruncationIsRefused) {
 TEST(BmpReader, RleDeltaAbsoluteRunsAndClipping) {
     Bytes palette;
     for (int i = 0; i < 4; ++i)
-        palette.insert(palette.end(), {kCube[i].b, kCube[i].g, kCube[i].r, 0});
+        for (uint8_t channel : {kCube[i].b, kCube[i].g, kCube[i].r, uint8_t(0)})
+            palette.push_back(channel);
     const Bytes rle = {3, 1,        // bottom row: three of colour 1,
                        0, 2, 1, 0,  // a delta of one column (skipped pixels take entry 0),
                        0, 3, 2, 3,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -181,19 +182,16 @@ TEST(VirtualPadTest, KeyExchangeRefusesBadValuesThenEncryptsPairs) {
     Encryption::DiffieHellman host;
     uint8_t prime[16], base[2];
     Encryption::DiffieHellman::defaultParameters(prime, base);
-    const Bytes primeReport = [&] {
-        Bytes r{report::prime};
-        r.insert(r.end(), prime, prime + 16);
+    auto with = [](uint8_t id, const Bytes& value) {
+        Bytes r(1 + value.size());
+        r[0] = id;
+        std::copy(value.begin(), value.end(), r.begin() + 1);
         return r;
-    }();
+    };
+    const Bytes primeReport = with(report::prime, Bytes(prime, prime + 16));
     Bytes pMinusOne = primeReport;
     pMinusOne.back() -= 1;
     const Bytes zeros16(16, 0), ones16(16, 0xFF);
-    auto with = [](uint8_t id, const Bytes& value) {
-        Bytes r{id};
-        r.insert(r.end(), value.begin(), value.end());
-        return r;
-    };
     EXPECT_EQ(pad.get(report::padPublicKey).code, code::dhKeyInvalid);
     // In order: each line's report and the code it draws from the state the lines before left.
     const std::vector<std::pair<Bytes, uint8_t>> steps = {
