@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/ScopedHidBackend.h"
 #include "tablet/ZELTablet.h"
 #include "tests/tablet/ScriptedHid.h"
 
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             pad->replies[reportId] = reply;
     }
 
-    platform::selectHidBackend(&hid, nullptr);
+    const platform::ScopedHidBackend selected(&hid, nullptr);
     {
         ZELTablet tablet;
         DeviceEntry entries[ZELTablet::maxDeviceEntries] = {};
@@ -70,6 +70,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             tablet.agreePenDataKey(nullptr, 0, nullptr, 0);
         }
     }
-    platform::selectHidBackend(nullptr, nullptr);
     return 0;
 }

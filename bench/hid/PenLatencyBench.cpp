@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/ScopedHidBackend.h"
 #include "sim/VirtualHidBackend.h"
 #include "sim/rig/HidrawRig.h"
 #include "transport/HidInterface.h"
@@ -197,12 +198,13 @@ int main(int argc, char** argv) {
         std::printf("%-28s skipped: %s\n", "through the kernel (rig)", rigError.c_str());
     }
 
-    zel::sim::VirtualHidBackend backend;
-    auto pad = std::make_shared<zel::sim::VirtualPad>(0xA3);
-    const std::string path = backend.attach(pad);
-    zel::platform::selectHidBackend(&backend, &backend.bulkPipes());
-    report("in-process", summarise(penLatencies(*pad, path, samples)), floorBefore);
-    zel::platform::selectHidBackend(nullptr, nullptr);
+    {
+        zel::sim::VirtualHidBackend backend;
+        auto pad = std::make_shared<zel::sim::VirtualPad>(0xA3);
+        const std::string path = backend.attach(pad);
+        const zel::platform::ScopedHidBackend selected(&backend, &backend.bulkPipes());
+        report("in-process", summarise(penLatencies(*pad, path, samples)), floorBefore);
+    }
 
     const Stats floorAfter = summarise(wakeLatencies(samples));
     report("floor again (drift check)", floorAfter, floorBefore);

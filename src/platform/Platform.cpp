@@ -20,9 +20,11 @@ BulkPipeSystem& bulkPipeSystem() {
     return selected != nullptr ? *selected : nativeBulkPipeSystem();
 }
 
-void selectHidBackend(HidSystem* hid, BulkPipeSystem* bulk) {
-    selectedHid.store(hid, std::memory_order_release);
-    selectedBulk.store(bulk, std::memory_order_release);
+HidBackend selectHidBackend(HidSystem* hid, BulkPipeSystem* bulk) {
+    HidBackend previous;
+    previous.hid = selectedHid.exchange(hid, std::memory_order_acq_rel);
+    previous.bulk = selectedBulk.exchange(bulk, std::memory_order_acq_rel);
+    return previous;
 }
 
 }  // namespace zel::platform

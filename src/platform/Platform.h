@@ -20,8 +20,15 @@ PictureLoader& pictureLoader();
 HidSystem& nativeHidSystem();
 BulkPipeSystem& nativeBulkPipeSystem();
 
+// A selection of HID backend: nulls stand for the operating system's.
+struct HidBackend {
+    HidSystem* hid = nullptr;
+    BulkPipeSystem* bulk = nullptr;
+};
+
 // Routes HID discovery, HID I/O and the bulk pipe to another backend; nulls restore the
-// operating system's. The backend must outlive every transport opened through it.
-void selectHidBackend(HidSystem* hid, BulkPipeSystem* bulk);
+// operating system's. The backend must outlive every transport opened through it. Returns
+// the selection it replaced.
+HidBackend selectHidBackend(HidSystem* hid, BulkPipeSystem* bulk);
 
 }  // namespace zel::platform

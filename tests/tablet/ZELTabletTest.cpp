@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "ScriptedHid.h"
-#include "platform/Platform.h"
+#include "platform/ScopedHidBackend.h"
 #include "sim/VirtualHidBackend.h"
 #include "tablet/ComPortMap.h"
 #include "tablet/ZELTablet.h"
@@ -24,7 +24,7 @@ TEST(TabletDiscovery, OnlyThePadsProductsAndReadableAttributesCount) {
     hid.add(PAD_VENDOR_ID, 0xA5, 2);
     hid.add(PAD_VENDOR_ID, 0xA4, 3).replies[0x08] = {0x08, 'A', 'B', 'C', 'D', 'E', 'F', 'G',
                                                      'H',  'I', 1,   2,   3,   4,   5,   6};
-    platform::selectHidBackend(&hid, nullptr);
+    const platform::ScopedHidBackend selected(&hid, nullptr);
     ZELTablet tablet;
     DeviceEntry entries[ZELTablet::maxDeviceEntries] = {};
     uint32_t count = 0;
@@ -41,7 +41,6 @@ TEST(TabletDiscovery, OnlyThePadsProductsAndReadableAttributesCount) {
 
     hid.add(PAD_VENDOR_ID, 0xA2, 4).info.attributesRead = false;
     EXPECT_EQ(tablet.listDevices(0, 0, 0, entries, &count), 0) << "fails at once";
-    platform::selectHidBackend(nullptr, nullptr);
 }
 
 std::atomic<ZELTablet*> reentrant{nullptr};
@@ -66,7 +65,7 @@ bool waitUntil(bool (*done)()) {
 
 TEST(TabletTransports, ReleasedOnTheirReaderAndTheBulkPipeStaysWithTheCurrentOne) {
     sim::VirtualHidBackend backend;
-    platform::selectHidBackend(&backend, &backend.bulkPipes());
+    const platform::ScopedHidBackend selected(&backend, &backend.bulkPipes());
     auto pad = std::make_shared<sim::VirtualPad>(0xA3, 1);
     backend.attach(pad);
     {
@@ -100,7 +99,6 @@ TEST(TabletTransports, ReleasedOnTheirReaderAndTheBulkPipeStaysWithTheCurrentOne
         pad->playStroke({{0, 5, 5, 100, 0, true}});
         EXPECT_TRUE(waitUntil([] { return delivered.load() == 3; })) << "the new one delivers";
     }
-    platform::selectHidBackend(nullptr, nullptr);
 }
 
 TEST(TabletPacing, ImageIntervalFollowsTheProductAndTheClocksWrap) {
