@@ -3,6 +3,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/DebugAssert.h"
+
 namespace zel {
 
 TransportReaper::~TransportReaper() {
@@ -33,6 +35,7 @@ void TransportReaper::run() {
 }
 
 void TransportReaper::destroyQueued(std::unique_lock<std::mutex>& lock) {
+    ZEL_DEBUG_ASSERT(lock.owns_lock() && lock.mutex() == &mutex_, "the reaper's lock is held");
     while (!queue_.empty()) {
         std::unique_ptr<Interface> transport = std::move(queue_.front());
         queue_.pop_front();
@@ -48,6 +51,9 @@ void TransportReaper::destroyQueued(std::unique_lock<std::mutex>& lock) {
 
 void TransportReaper::drain() {
     std::unique_lock<std::mutex> lock(mutex_);
+    for (const auto& retired : queue_)
+        ZEL_DEBUG_ASSERT(!retired->onReaderThread(),
+                         "drain waits for retired transports: not on one's reader thread");
     if (!workerActive_) destroyQueued(lock);
     idle_.wait(lock, [this] { return queue_.empty() && destroying_ == 0 && !workerActive_; });
 }

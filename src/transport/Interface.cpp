@@ -1,6 +1,7 @@
 #include "transport/Interface.h"
 
 #include "crypto/AES.h"
+#include "platform/DebugAssert.h"
 
 namespace zel {
 namespace {
@@ -49,6 +50,8 @@ void Interface::stopReader() {
 }
 
 void Interface::holdPenReports(bool hold) {
+    ZEL_DEBUG_ASSERT(!onReaderThread(),
+                     "holdPenReports waits for the reader: not on the reader thread");
     {
         std::lock_guard<std::mutex> gate(penGate);
         penReportsHeld = hold;

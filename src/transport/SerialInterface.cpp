@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/DebugAssert.h"
 #include "platform/Platform.h"
 
 namespace zel {
@@ -159,6 +160,8 @@ uint32_t SerialInterface::_receive(uint8_t* buffer, uint32_t space, uint32_t tim
 // A frame whose CRC failed is still returned, so that its pen data reaches the decoder; the
 // failure only affects a waiting request.
 uint32_t SerialInterface::readInput(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+    ZEL_DEBUG_ASSERT(onReaderThread() || !isReading(),
+                     "the receive state is the reader thread's while the reader runs");
     uint32_t result = 0;
     const uint32_t have = static_cast<uint32_t>(received);
     if (frameLength == 0 || have < frameLength) {

@@ -192,5 +192,28 @@ TEST_F(ReaderThread, NeverStartedStopsAtOnceAndDestructionStopsARunningOne) {
     EXPECT_EQ(listener.records().size(), 1u);
 }
 
+#ifndef NDEBUG
+// Holding pen reports waits until the report being delivered has been delivered; asked from
+// inside a delivery, on the reader thread itself, that wait would never end (a release build
+// deadlocks there). A debug build stops at the call with the reason.
+void holdFromInsideADelivery() {
+    struct Holding : InterfaceListener {
+        Interface* transport = nullptr;
+        void onPenData(PenData&) override { transport->holdPenReports(true); }
+        bool isFeatureReport(uint8_t) override { return false; }
+    } listener;
+    FakeTransport transport(&listener);
+    listener.transport = &transport;
+    if (!transport.open("fake") || !transport.startReader()) return;
+    transport.push({0x01, 0x80, 0x01, 0x00, 0x01, 0x00, 0x01});
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+}
+
+TEST(ReaderThreadDeathTest, HoldingPenReportsFromADeliveryStopsADebugBuild) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(holdFromInsideADelivery(), "precondition failed: holdPenReports .* reader thread");
+}
+#endif
+
 }  // namespace
 }  // namespace zel
