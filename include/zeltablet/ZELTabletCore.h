@@ -189,7 +189,8 @@ ZEL_API bool SetClearScreenColour(uint32_t colour);
 ZEL_API uint32_t GetClearScreenColour(void);
 /**
  * Clears the pad's screen; refused (0) while the pad is busy. On pads other than 0xA1 and
- * 0xA2 it first waits until 600 ms have passed since the last clear or image.
+ * 0xA2 it first waits until 600 ms have passed since the last clear or image (the image
+ * exports do the same): never longer than 600 ms, however long the library has been loaded.
  */
 ZEL_API bool ClearScreen(void);
 /** Inking mode for every model (low byte of mode). */
@@ -440,9 +441,10 @@ ZEL_API bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size);
  */
 ZEL_API bool SimulatorSaveScreen(int32_t pad, const char* pngPath);
 /**
- * The library's clock in milliseconds since it was loaded (on Windows the C runtime's clock(),
- * which counts from the start of the process): the clock that times its pauses and the 600 ms
- * interval between screen operations.
+ * The library's clock in milliseconds since it was loaded, from the system's monotonic clock:
+ * the clock that times its pauses and the 600 ms interval between screen operations. The
+ * library measures with 64 bits; this is the low 32 bits of that count, which wrap after about
+ * 49.7 days, so a host takes differences of two readings in unsigned 32-bit arithmetic.
  */
 ZEL_API uint32_t SimulatorClockMs(void);
 

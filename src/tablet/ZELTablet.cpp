@@ -527,24 +527,23 @@ uint32_t ZELTablet::runKeyAgreement(const uint8_t* prime, uint32_t primeSize,
 
 // ---- pacing --------------------------------------------------------------------------------
 
-uint32_t ZELTablet::imageIntervalWaitMs(uint32_t nowMs) const {
+uint32_t ZELTablet::imageIntervalWaitMs(uint64_t nowMs) const {
     const uint32_t product = productId.load(std::memory_order_acquire);
     if (product == 0xA1 || product == 0xA2) return 0;
-    // Signed 32-bit arithmetic on the clock's tick, so an interval that spans the clock's
-    // wrap-around is still measured right.
-    const int32_t elapsed =
-        static_cast<int32_t>(nowMs - lastImageClock.load(std::memory_order_acquire));
-    const int64_t wait = static_cast<int64_t>(imageIntervalMs) - elapsed;
-    return wait > 0 ? static_cast<uint32_t>(wait) : 0;
+    const uint64_t last = lastImageClock.load(std::memory_order_acquire);
+    // The uptime never goes back; should a mark lie ahead of it all the same (another thread
+    // marked between our reading the clock and the mark), the whole interval is still due.
+    const uint64_t elapsed = nowMs >= last ? nowMs - last : 0;
+    return elapsed >= imageIntervalMs ? 0 : static_cast<uint32_t>(imageIntervalMs - elapsed);
 }
 
 void ZELTablet::waitImageInterval() {
-    const uint32_t wait = imageIntervalWaitMs(platform::clockMs());
+    const uint32_t wait = imageIntervalWaitMs(platform::uptimeMs());
     if (wait > 0) platform::sleepMs(wait);
 }
 
 void ZELTablet::markImageDone() {
-    lastImageClock.store(platform::clockMs(), std::memory_order_release);
+    lastImageClock.store(platform::uptimeMs(), std::memory_order_release);
 }
 
 // ---- pictures ------------------------------------------------------------------------------

@@ -131,9 +131,9 @@ class ZELTablet : public InterfaceListener {
 
     // ---- pacing of screen operations ----
     // Milliseconds still to wait before a screen clear or image upload may start: on pads
-    // other than 0xA1 and 0xA2, 600 - (now - lastImageClock) in signed 32-bit arithmetic
-    // when positive, else 0.
-    uint32_t imageIntervalWaitMs(uint32_t nowMs) const;
+    // other than 0xA1 and 0xA2, what is left of the 600 ms interval since lastImageClock at
+    // uptime `nowMs`, else 0. Never more than the interval itself, whatever the two times.
+    uint32_t imageIntervalWaitMs(uint64_t nowMs) const;
     // Sleeps out imageIntervalWaitMs(now).
     void waitImageInterval();
     // Records that a screen clear or image upload has just succeeded.
@@ -182,9 +182,10 @@ class ZELTablet : public InterfaceListener {
     // gated operations treat 0 as a pad without the colour pad's extended settings, and the
     // image interval applies to it.
     std::atomic<uint32_t> productId{0};
-    // clockMs() when the last screen clear or image upload succeeded; 0 after a HID
-    // connection (and before any).
-    std::atomic<uint32_t> lastImageClock{0};
+    // platform::uptimeMs() when the last screen clear or image upload succeeded; 0 after a
+    // HID connection (and before any). 64 bits: a 32-bit tick turns negative after 24.9 days
+    // and wraps after 49.7, and either would make an interval read as days.
+    std::atomic<uint64_t> lastImageClock{0};
 
   private:
     Link currentLink() const;

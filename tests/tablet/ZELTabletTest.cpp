@@ -101,19 +101,24 @@ TEST(TabletTransports, ReleasedOnTheirReaderAndTheBulkPipeStaysWithTheCurrentOne
     }
 }
 
-TEST(TabletPacing, ImageIntervalFollowsTheProductAndTheClocksWrap) {
+TEST(TabletPacing, ImageIntervalFollowsTheProductAndNeverExceedsTheInterval) {
+    constexpr uint64_t k32 = uint64_t{1} << 32;
     ZELTablet tablet;
     tablet.productId = 0xA3;
     tablet.lastImageClock = 1000;
     EXPECT_EQ(tablet.imageIntervalWaitMs(1200), 400u);
     EXPECT_EQ(tablet.imageIntervalWaitMs(1600), 0u);
-    tablet.lastImageClock = 0xFFFFFF00u;  // the clock wrapped since
-    EXPECT_EQ(tablet.imageIntervalWaitMs(0x100), 88u);
+    EXPECT_EQ(tablet.imageIntervalWaitMs(1000 + k32), 0u) << "49.7 days later is not 0 ms later";
+    tablet.lastImageClock = k32 - 0x100;
+    EXPECT_EQ(tablet.imageIntervalWaitMs(k32 + 0x100), 88u) << "past a 32-bit tick's wrap";
+    EXPECT_EQ(tablet.imageIntervalWaitMs(k32 - 0x200), 600u) << "a mark ahead of the clock";
+    tablet.lastImageClock = 0;  // connected, nothing shown since
+    EXPECT_EQ(tablet.imageIntervalWaitMs(k32 / 2 + 1), 0u);
     tablet.productId = 0;  // before any HID connection the rule applies
-    EXPECT_EQ(tablet.imageIntervalWaitMs(0x100), 88u);
+    EXPECT_EQ(tablet.imageIntervalWaitMs(100), 500u);
     for (uint32_t product : {0xA1u, 0xA2u}) {
         tablet.productId = product;
-        EXPECT_EQ(tablet.imageIntervalWaitMs(0x100), 0u) << product;
+        EXPECT_EQ(tablet.imageIntervalWaitMs(100), 0u) << product;
     }
 }
 
