@@ -9,8 +9,15 @@
 
 #include "png/LuGenericPngDecoder.h"
 #include "png/LuZlibDecoder.h"
+#include "png/PngDiagnostics.h"
 
 namespace {
+
+// The decoder's diagnostic lines would only slow the runs down and bury the fuzzer's report.
+[[maybe_unused]] const bool diagnosticsSilenced = [] {
+    zel::png::setDiagnosticOutput(zel::png::DiagnosticOutput::none, nullptr, nullptr);
+    return true;
+}();
 
 constexpr size_t kOutputLimit = size_t{1} << 22;
 

@@ -4,6 +4,17 @@
 #include <cstdint>
 
 #include "png/LuRawPngDecoder.h"
+#include "png/PngDiagnostics.h"
+
+namespace {
+
+// The decoder's diagnostic lines would only slow the runs down and bury the fuzzer's report.
+[[maybe_unused]] const bool diagnosticsSilenced = [] {
+    zel::png::setDiagnosticOutput(zel::png::DiagnosticOutput::none, nullptr, nullptr);
+    return true;
+}();
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zel::LuRawPngDecoder decoder;

@@ -308,6 +308,45 @@ typedef struct TabletStatusReport {
  */
 ZEL_API bool GetTabletStatus(TabletStatusReport* status);
 
+/** Text the library hands to a host: NUL-terminated, valid only during the call. */
+typedef void (*ZELTextCallback)(const char* text, void* context);
+
+/**
+ * The file that receives the log's messages, in place of "ZELTablet.log" in the current
+ * directory. A relative path is taken from the current directory at the moment of writing,
+ * as the default name is. NULL restores the default; "" writes no file at all. The file keeps
+ * its form: only the latest message, "\n" stored as CR LF. Paths are passed to the file
+ * system as the other path arguments are. Returns false, with nothing changed, for a path
+ * longer than 4095 bytes. Thread-safe; applies to the messages written after it returns.
+ */
+ZEL_API bool SetLogFile(const char* path);
+
+/**
+ * Hands every log message to callback as well (whether a file is written or not), with its
+ * text as logged ("\n" line ends, no CR added), on the thread whose call logs it, before that
+ * call returns. NULL removes the callback. The callback and its context are stored and
+ * replaced as one; a call already running finishes with the old pair. The callback may call
+ * SetLogFile and SetLogCallback, but no other export. Always returns true. Thread-safe.
+ */
+ZEL_API bool SetLogCallback(ZELTextCallback callback, void* context);
+
+/* Where the PNG decoder's diagnostic lines go (SetPngDiagnostics). */
+#define ZEL_PNG_DIAGNOSTICS_STDOUT 0u   /* standard output, printf-formatted (the default) */
+#define ZEL_PNG_DIAGNOSTICS_OFF 1u      /* nowhere */
+#define ZEL_PNG_DIAGNOSTICS_CALLBACK 2u /* to the callback, one line per call */
+
+/**
+ * Routes the diagnostic lines the PNG decoder writes while it decodes a file (chunk names,
+ * header fields, inflate blocks, reasons for a refusal). By default they go to standard
+ * output. With ZEL_PNG_DIAGNOSTICS_CALLBACK each line goes to callback instead, with the
+ * same text, its "\n" included, on the thread that decodes (the host's, within setImage or
+ * DecodePictureFile). The callback and its context are stored and replaced as one; a line
+ * already being handed over finishes with the old pair. The callback must not call the
+ * picture functions. Returns false, with nothing changed, for an unknown destination or
+ * ZEL_PNG_DIAGNOSTICS_CALLBACK without a callback. Thread-safe.
+ */
+ZEL_API bool SetPngDiagnostics(uint32_t destination, ZELTextCallback callback, void* context);
+
 /*
  * Results of DecodePictureFile: OK; BAD_ARGUMENT (path, width or height is NULL); NO_FILE
  * (no regular file at path, or it cannot be read); NOT_LOADED (not a picture the library
@@ -329,7 +368,8 @@ ZEL_API bool GetTabletStatus(TabletStatusReport* status);
  * rows top first, no padding, each pixel blue, green, red, alpha. Alpha is the PNG's own
  * (the library's decoder gives 1-bit greyscale pixels alpha 0); pictures of other formats,
  * which carry none, get 255. The pad's screen never shows alpha. Each call decodes the file
- * anew. Thread-safe; the PNG decoder prints its diagnostics to standard output.
+ * anew. Thread-safe; the PNG decoder prints its diagnostics to standard output (see
+ * SetPngDiagnostics).
  */
 ZEL_API int32_t DecodePictureFile(const char* path, uint32_t* width, uint32_t* height,
                                   uint8_t* pixels, uint64_t capacity);

@@ -1,9 +1,12 @@
 // Exported extensions for hosts beyond the Windows interface: serial port paths, status code
-// messages, the pen-data key agreement and the pad's status report.
+// messages, the pen-data key agreement, the pad's status report, and where the log and the PNG
+// decoder's diagnostics go.
 #include <cstring>
 
 #include "api/Guarded.h"
 #include "api/Library.h"
+#include "api/LogWriter.h"
+#include "png/PngDiagnostics.h"
 #include "tablet/ErrorCodes.h"
 #include "zeltablet/ZELTabletCore.h"
 
@@ -53,6 +56,36 @@ bool GetTabletStatus(TabletStatusReport* status) {
         status->statusWord = read.statusWord;
         return true;
     });
+}
+
+bool SetLogFile(const char* path) {
+    return zel::setLogFile(path);
+}
+
+bool SetLogCallback(ZELTextCallback callback, void* context) {
+    zel::setLogCallback(callback, context);
+    return true;
+}
+
+bool SetPngDiagnostics(uint32_t destination, ZELTextCallback callback, void* context) {
+    using zel::png::DiagnosticOutput;
+    DiagnosticOutput output;
+    switch (destination) {
+        case ZEL_PNG_DIAGNOSTICS_STDOUT:
+            output = DiagnosticOutput::standardOutput;
+            break;
+        case ZEL_PNG_DIAGNOSTICS_OFF:
+            output = DiagnosticOutput::none;
+            break;
+        case ZEL_PNG_DIAGNOSTICS_CALLBACK:
+            if (callback == nullptr) return false;
+            output = DiagnosticOutput::callback;
+            break;
+        default:
+            return false;
+    }
+    zel::png::setDiagnosticOutput(output, callback, context);
+    return true;
 }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include "png/LuPngFileSource.h"
 #include "png/LuPngMemorySource.h"
 #include "png/LuZlibDecoder.h"
+#include "png/PngDiagnostics.h"
 
 namespace zel {
 
@@ -72,7 +73,7 @@ int LuGenericPngDecoder::CheckSignature(LuPngSource& file) {
     unsigned char bytes[8];
     if (file.Read(bytes, sizeof bytes) != sizeof bytes ||
         std::memcmp(bytes, kSignature, sizeof bytes) != 0) {
-        std::printf("The file does not have PNG signature.\n");
+        png::diagnostic("The file does not have PNG signature.\n");
         return 0;
     }
     return 1;
@@ -85,7 +86,7 @@ int LuGenericPngDecoder::ReadChunk(LuPngSource& file, Chunk& chunk) {
     chunk.length = readBig32(word);
     if (file.Read(word, 4) != 4) return 0;
     chunk.type = readBig32(word);
-    std::printf("Chunk name=%c%c%c%c\n", word[0], word[1], word[2], word[3]);
+    png::diagnostic("Chunk name=%c%c%c%c\n", word[0], word[1], word[2], word[3]);
     if (chunk.length != 0) {
         // The data cannot be complete if the file is shorter: stop without allocating for a
         // length that only a damaged file declares. Nothing has been read beyond the start.
@@ -112,19 +113,19 @@ void LuGenericPngDecoder::DecodeHeader(const unsigned char* data) {
     compressionMethod = data[10];
     filterMethod = data[11];
     interlaceMethod = data[12];
-    std::printf("Width=%d Height=%d\n", static_cast<int>(width), static_cast<int>(height));
-    std::printf("bitDepth=%d\n", static_cast<int>(bitDepth));
-    std::printf("colorType=%d\n", static_cast<int>(colorType));
-    std::printf("compressionMethod=%d\n", static_cast<int>(compressionMethod));
-    std::printf("filterMethod=%d\n", static_cast<int>(filterMethod));
-    std::printf("interlaceMethod=%d\n", static_cast<int>(interlaceMethod));
+    png::diagnostic("Width=%d Height=%d\n", static_cast<int>(width), static_cast<int>(height));
+    png::diagnostic("bitDepth=%d\n", static_cast<int>(bitDepth));
+    png::diagnostic("colorType=%d\n", static_cast<int>(colorType));
+    png::diagnostic("compressionMethod=%d\n", static_cast<int>(compressionMethod));
+    png::diagnostic("filterMethod=%d\n", static_cast<int>(filterMethod));
+    png::diagnostic("interlaceMethod=%d\n", static_cast<int>(interlaceMethod));
 }
 
 int LuGenericPngDecoder::DecodeSource(LuPngSource& file) {
     const uint64_t fileSize = file.Size();
     if (CheckSignature(file) != 1) return -1;
     if (fileSize > kMaxFileSize) {
-        std::printf("The file is too large.\n");
+        png::diagnostic("The file is too large.\n");
         return -1;
     }
     std::unique_ptr<unsigned char[]> idat;
@@ -151,8 +152,8 @@ int LuGenericPngDecoder::DecodeSource(LuPngSource& file) {
                 case kGama:
                     if (chunk.length >= 4) {
                         gamma = readBig32(chunk.data.get());
-                        std::printf("Gamma %d (default=%d)\n", static_cast<int>(gamma),
-                                    static_cast<int>(kDefaultGamma));
+                        png::diagnostic("Gamma %d (default=%d)\n", static_cast<int>(gamma),
+                                        static_cast<int>(kDefaultGamma));
                     }
                     break;
                 case kTrns:
@@ -164,7 +165,7 @@ int LuGenericPngDecoder::DecodeSource(LuPngSource& file) {
         }
         if (PrepareOutput() != 1) return -1;
     } catch (const std::bad_alloc&) {
-        std::printf("Not enough memory.\n");
+        png::diagnostic("Not enough memory.\n");
         return -1;
     }
     LuZlibDecoder inflate(this);

@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+#include "png/PngDiagnostics.h"
+
 namespace zel {
 
 namespace {
@@ -101,16 +103,16 @@ void LuRawPngDecoder::BuildLookups() {
 int LuRawPngDecoder::PrepareOutput() {
     Format format = Format::kRgb8;
     if (!FormatOf(colorType, bitDepth, format)) {
-        std::printf("Unsupported colorType-bitDepth combination.\n");
+        png::diagnostic("Unsupported colorType-bitDepth combination.\n");
         return 0;
     }
     if (interlaceMethod != 0 && interlaceMethod != 1) {
-        std::printf("Unsupported interlace method.\n");
+        png::diagnostic("Unsupported interlace method.\n");
         return 0;
     }
     if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension ||
         uint64_t{width} * height * 4 > kMaxPixelBytes) {
-        std::printf("Unsupported image size.\n");
+        png::diagnostic("Unsupported image size.\n");
         return 0;
     }
     format_ = format;
@@ -160,7 +162,7 @@ int LuRawPngDecoder::PrepareOutput() {
         rowBuffers.reset(new (std::nothrow) unsigned char[size_t{rowSize} * 3]());
     }
     if (pixelBuffer == nullptr || rowBuffers == nullptr) {
-        std::printf("Not enough memory.\n");
+        png::diagnostic("Not enough memory.\n");
         return 0;
     }
     currentRow = rowBuffers.get();
@@ -199,7 +201,7 @@ void LuRawPngDecoder::EndRow() {
     // Passes without pixels hold no bytes in the stream; they are passed over the same way.
     do {
         ++interlacePass;
-        std::printf("Interlace Pass %d\n", static_cast<int>(interlacePass));
+        png::diagnostic("Interlace Pass %d\n", static_cast<int>(interlacePass));
         if (interlacePass > 7) return;
         StartPass();
     } while (rowWidth_ == 0 || passHeight_ == 0);
@@ -366,7 +368,7 @@ int LuRawPngDecoder::OutputBytes(const unsigned char* bytes, uint32_t count) {
             continue;
         }
         if (interlaceMethod != 0 && interlaceMethod != 1) {
-            std::printf("Unsupported interlace method.\n");
+            png::diagnostic("Unsupported interlace method.\n");
             return 0;
         }
         if (interlaceMethod == 1 && (interlacePass < 1 || interlacePass > 7)) return 0;
@@ -398,7 +400,7 @@ int LuRawPngDecoder::OutputBytes(const unsigned char* bytes, uint32_t count) {
 }
 
 int LuRawPngDecoder::EndOutput() {
-    std::printf("Final Position (%d,%d)\n", static_cast<int>(posX), static_cast<int>(posY));
+    png::diagnostic("Final Position (%d,%d)\n", static_cast<int>(posX), static_cast<int>(posY));
     return 1;
 }
 

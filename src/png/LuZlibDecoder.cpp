@@ -7,6 +7,7 @@
 #include <new>
 
 #include "png/LuGenericPngDecoder.h"
+#include "png/PngDiagnostics.h"
 
 namespace zel {
 
@@ -264,7 +265,7 @@ bool LuZlibDecoder::Flush() {
 
 void LuZlibDecoder::Fail(const char* message) {
     if (refused_ || !Flush()) return;
-    if (message != nullptr) std::fputs(message, stdout);
+    if (message != nullptr) png::diagnosticText(message);
 }
 
 // ---- Blocks ----
@@ -494,8 +495,8 @@ bool LuZlibDecoder::MakeDynamicHuffmanCode(uint32_t* lengths, uint32_t* codes,
     const uint32_t hLit = GetNextMultiBit(5);
     const uint32_t hDist = GetNextMultiBit(5);
     const uint32_t hCLen = GetNextMultiBit(4);
-    std::printf("hLit=%d hDist=%d hCLen=%d\n", static_cast<int>(hLit), static_cast<int>(hDist),
-                static_cast<int>(hCLen));
+    png::diagnostic("hLit=%d hDist=%d hCLen=%d\n", static_cast<int>(hLit), static_cast<int>(hDist),
+                    static_cast<int>(hCLen));
 
     uint32_t codeLengthLengths[kCodeLengthSymbols] = {};
     uint32_t codeLengthCodes[kCodeLengthSymbols] = {};
@@ -545,7 +546,7 @@ bool LuZlibDecoder::MakeDynamicHuffmanCode(uint32_t* lengths, uint32_t* codes,
             lengths[filled++] = value;
     }
 
-    std::printf("Making Huffman Code from Code Lengths\n");
+    png::diagnostic("Making Huffman Code from Code Lengths\n");
     literalCount = hLit + 257;
     distanceCount = hDist + 1;
     MakeHuffmanCodeFromCodeLength(literalCount, lengths, codes);
@@ -566,8 +567,8 @@ int LuZlibDecoder::Decode(uint32_t length, const unsigned char* data) {
     outPos_ = 0;
     flushPos_ = 0;
     refused_ = false;
-    std::printf("Begin zLib block length=%d bytePtr=%d bitPtr=0x%02x\n", static_cast<int>(length),
-                0, 1);
+    png::diagnostic("Begin zLib block length=%d bytePtr=%d bitPtr=0x%02x\n",
+                    static_cast<int>(length), 0, 1);
     int result = 0;
     try {
         result = Run();
@@ -583,7 +584,7 @@ int LuZlibDecoder::Decode(uint32_t length, const unsigned char* data) {
 
 int LuZlibDecoder::Run() {
     if (length_ < 2) {
-        std::fputs(kOverflow, stdout);
+        png::diagnosticText(kOverflow);
         return 0;
     }
     const uint32_t cmf = data_[0];
@@ -592,13 +593,13 @@ int LuZlibDecoder::Run() {
 
     const uint32_t method = cmf & 0x0F;
     if (method != 8) {
-        std::printf("Unsupported compression method! (%d)\n", static_cast<int>(method));
+        png::diagnostic("Unsupported compression method! (%d)\n", static_cast<int>(method));
         return 0;
     }
     const uint32_t cInfo = cmf >> 4;
     const uint32_t windowSize = 1u << (cInfo + 8);
-    std::printf("cInfo=%d, Window Size=%d\n", static_cast<int>(cInfo),
-                static_cast<int>(windowSize));
+    png::diagnostic("cInfo=%d, Window Size=%d\n", static_cast<int>(cInfo),
+                    static_cast<int>(windowSize));
     ringSize_ = std::max<size_t>(size_t{2} * windowSize, kMinRing);
     // Zeroed, so that distances reaching back before the first byte read zeros.
     ring_.reset(new unsigned char[ringSize_ + kSlack]());
@@ -608,10 +609,10 @@ int LuZlibDecoder::Run() {
     const uint32_t fCheck = flg & 0x1F;
     const uint32_t fDict = (flg >> 5) & 1;
     const uint32_t fLevel = flg >> 6;
-    std::printf("fCheck=%d fDict=%d fLevel=%d\n", static_cast<int>(fCheck), static_cast<int>(fDict),
-                static_cast<int>(fLevel));
+    png::diagnostic("fCheck=%d fDict=%d fLevel=%d\n", static_cast<int>(fCheck),
+                    static_cast<int>(fDict), static_cast<int>(fLevel));
     if (fDict != 0) {
-        std::printf("PNG is not supposed to have a preset dictionary.\n");
+        png::diagnostic("PNG is not supposed to have a preset dictionary.\n");
         return 0;
     }
 
@@ -626,10 +627,10 @@ int LuZlibDecoder::Run() {
         const uint32_t bFinal = GetNextBit();
         const uint32_t bType = GetNextMultiBit(2);
         if (InputUsedUp()) {
-            std::fputs(kOverflow, stdout);
+            png::diagnosticText(kOverflow);
             return 0;
         }
-        std::printf("bFinal=%d bType=%d\n", static_cast<int>(bFinal), static_cast<int>(bType));
+        png::diagnostic("bFinal=%d bType=%d\n", static_cast<int>(bFinal), static_cast<int>(bType));
 
         if (bType == 0) {
             if (!DecodeStored()) return 0;
@@ -644,30 +645,31 @@ int LuZlibDecoder::Run() {
                 uint32_t literalCount = 0;
                 uint32_t distanceCount = 0;
                 if (!MakeDynamicHuffmanCode(lengths, codes, literalCount, distanceCount)) return 0;
-                std::printf("Making Huffman Tree\n");
+                png::diagnostic("Making Huffman Tree\n");
                 literalTree = MakeHuffmanTree(literalCount, lengths, codes);
                 distanceTree =
                     MakeHuffmanTree(distanceCount, lengths + literalCount, codes + literalCount);
                 distanceTable_->Build(distanceTree.get());
             }
             literalTable_->Build(literalTree.get());
-            std::printf("Huffman table paprared\n");
+            png::diagnostic("Huffman table paprared\n");
             if (DecodeHuffman(literalTree.get(), distanceTree.get()) != BlockEnd::kEndOfBlock)
                 return 0;
         } else {
-            std::printf("Unknown compression type (bType=3)\n");
+            png::diagnostic("Unknown compression type (bType=3)\n");
             return 0;
         }
         // Trees are gone here; everything of the block is handed over before going on.
         if (!Flush()) return 0;
         if (bFinal == 1) {
             ring_.reset();
-            std::printf("End zLib block length=%d bytePtr=%d bitPtr=0x%02x\n",
-                        static_cast<int>(length_), static_cast<int>(BytePtr()),
-                        static_cast<int>(BitPtr()));
-            std::printf("Huffman Tree Leak Tracker = %d\n",
-                        static_cast<int>(huffmanTreeLeakTracker.load(std::memory_order_relaxed)));
-            std::printf("Output %d bytes.\n", static_cast<int>(flushPos_));
+            png::diagnostic("End zLib block length=%d bytePtr=%d bitPtr=0x%02x\n",
+                            static_cast<int>(length_), static_cast<int>(BytePtr()),
+                            static_cast<int>(BitPtr()));
+            png::diagnostic(
+                "Huffman Tree Leak Tracker = %d\n",
+                static_cast<int>(huffmanTreeLeakTracker.load(std::memory_order_relaxed)));
+            png::diagnostic("Output %d bytes.\n", static_cast<int>(flushPos_));
             return 1;
         }
     }
