@@ -17,4 +17,4 @@ cd out/demo
 "$program" demo --output signature "$@"
 echo
 echo "Written to $PWD:"
-ls -l signature.svg signature.png signature.csv screen.png 2>/dev/null || true
+ls -l signature.svg signature.png signature.csv signature-screen.png 2>/dev/null || true

@@ -1,7 +1,8 @@
 #include "png/LuPngPalette.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "png/PngDiagnostics.h"
 
 namespace zel {
 
@@ -11,7 +12,7 @@ int LuPngPalette::Set(uint32_t length, const unsigned char* data) {
     entryCount = 0;
     entries.reset(new unsigned char[length]);
     entryCount = length / 3;
-    std::printf("%d palette entries\n", static_cast<int>(entryCount));
+    png::diagnostic("%d palette entries\n", static_cast<int>(entryCount));
     std::memcpy(entries.get(), data, length);
     return 1;
 }

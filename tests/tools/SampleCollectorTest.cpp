@@ -2,6 +2,7 @@
 // reader thread while the host thread waits, and each way a capture ends.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "SampleCollector.h"
@@ -33,6 +34,15 @@ class Collector : public ::testing::Test {
 };
 
 const auto padThere = [] { return isConnected(); };
+const auto noStop = [] { return false; };
+
+SampleCollector::Limits limits(double pauseMs, double startMs, double longestMs = 600000) {
+    SampleCollector::Limits chosen;
+    chosen.pauseMs = pauseMs;
+    chosen.startMs = startMs;
+    chosen.longestMs = longestMs;
+    return chosen;
+}
 
 TEST_F(Collector, EndsOnceThePenStaysUpAfterAStroke) {
     SampleCollector collector;
@@ -40,7 +50,8 @@ TEST_F(Collector, EndsOnceThePenStaysUpAfterAStroke) {
     queue(300, 0);  // hovering alone does not start a signature
     queue(200, 900);
     queue(5, 0);
-    EXPECT_EQ(collector.wait(300, 20000, padThere), SampleCollector::Outcome::signed_);
+    EXPECT_EQ(collector.wait(limits(300, 20000), padThere, noStop),
+              SampleCollector::Outcome::signed_);
     Disconnect();
     EXPECT_EQ(collector.samples().size(), 505u);
 }
@@ -54,17 +65,57 @@ TEST_F(Collector, PadGoneMidCaptureKeepsWhatArrived) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         SimulatorUnplugPad(pad_);
     });
-    EXPECT_EQ(collector.wait(60000, 20000, padThere), SampleCollector::Outcome::padLost);
+    EXPECT_EQ(collector.wait(limits(60000, 20000), padThere, noStop),
+              SampleCollector::Outcome::padLost);
     unplug.join();
     Disconnect();
     EXPECT_EQ(collector.samples().size(), 50u);
 }
 
-TEST_F(Collector, TimesOutWithNothingSigned) {
+TEST_F(Collector, GivesUpOnlyWhenNothingWasSigned) {
     SampleCollector collector;
     collector.attach();
-    EXPECT_EQ(collector.wait(100, 300, padThere), SampleCollector::Outcome::timedOut);
+    EXPECT_EQ(collector.wait(limits(100, 300), padThere, noStop),
+              SampleCollector::Outcome::nothingSigned);
     EXPECT_TRUE(collector.samples().empty());
+
+    // A stroke of 400 ms under way when the start limit passes is taken to its end.
+    SampleCollector signing;
+    signing.attach();
+    queue(200, 900);
+    queue(5, 0);
+    EXPECT_EQ(signing.wait(limits(300, 50), padThere, noStop), SampleCollector::Outcome::signed_);
+    Disconnect();
+    EXPECT_EQ(signing.samples().size(), 205u);
+}
+
+TEST_F(Collector, ASignatureThatNeverEndsIsCutOffAndKept) {
+    SampleCollector collector;
+    collector.attach();
+    queue(2000, 900);  // 4 s of pen down
+    EXPECT_EQ(collector.wait(limits(300, 20000, 200), padThere, noStop),
+              SampleCollector::Outcome::cutOff);
+    Disconnect();
+    const size_t kept = collector.samples().size();
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, 2000u);
+}
+
+TEST_F(Collector, StopsWhenAskedWithWhatArrived) {
+    SampleCollector collector;
+    collector.attach();
+    queue(100, 900);
+    std::atomic<bool> stop{false};
+    std::thread asker([&] {
+        while (SimulatorQueuedPoints(pad_) != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        stop = true;
+    });
+    EXPECT_EQ(collector.wait(limits(60000, 20000), padThere, [&] { return stop.load(); }),
+              SampleCollector::Outcome::interrupted);
+    asker.join();
+    Disconnect();
+    EXPECT_EQ(collector.samples().size(), 100u);
 }
 
 }  // namespace

@@ -162,7 +162,7 @@ Commands:
   set inking on|off             whether the pad draws the pen's ink itself
   capture                       show a prompt, capture a signature, save it as SVG, PNG, CSV
   decode PICTURE OUT.png        the 32-bit pixels the library loads from PICTURE
-  preview PICTURE OUT.png       what a pad of --model shows for PICTURE (fitted, converted)
+  preview PICTURE OUT.png       what a pad of --model (0xA1 to 0xA3) shows for PICTURE
   demo                          show a prompt, capture and save a signature and the screen;
                                 uses a virtual colour pad when no pad is attached
 
@@ -175,10 +175,14 @@ Choosing the pad:
 
 Capture and demo:
   --output BASE     write BASE.svg, BASE.png and BASE.csv (default "signature"; demo:
-                    "zeltablet-demo/signature", with the screen in zeltablet-demo/screen.png)
-  --prompt PICTURE  the picture shown while signing (default: a built-in prompt)
-  --timeout SECONDS give up when nothing is signed by then (default 30)
-  --pause SECONDS   the signature ends once the pen stays up this long (default 1.5)
+                    "zeltablet-demo/signature", and the screen in BASE-screen.png); a
+                    capture that did not finish is kept as BASE-partial.*
+  --prompt PICTURE  the picture shown while signing (default: a built-in prompt; pad
+                    0xA4 takes no pictures and signs without one)
+  --timeout SECONDS give up when nothing is signed by then (default 30); a signature
+                    begun is not cut off by it
+  --pause SECONDS   the signature ends once the pen stays up this long (default 1.5);
+                    one still going after 10 minutes is cut off and kept as partial
   --background COLOUR  opaque PNG background (default transparent)
   --ink COLOUR      colour of the strokes in the SVG and PNG (default #1A237E)
   --scale S         output pixels per screen pixel (default 2)
@@ -186,7 +190,8 @@ Capture and demo:
 
 Colours: #RRGGBB, or the pad's 16-bit value 0xNNNN (5 bits red, 6 green, 5 blue).
 Other: --quiet (no progress line), --verbose (the PNG decoder's diagnostics), --help.
-Exit status: 0 done, 1 the pad or a file refused, 2 a bad command line.
+Exit status: 0 done, 1 the pad or a file refused, 2 a bad command line; a capture
+stopped by Ctrl-C exits with 130 after keeping what was signed.
 )";
 }
 

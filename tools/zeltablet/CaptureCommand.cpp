@@ -1,6 +1,6 @@
 // capture and demo: show a prompt, collect a signature from the pen, and save it as SVG, PNG
 // and CSV. The demo does the same on a virtual colour pad when no pad is attached, and also
-// saves what the virtual pad's screen shows.
+// saves what the virtual pad's screen shows (BASE-screen.png).
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,7 +10,10 @@
 #include <string>
 
 #include "Commands.h"
+#include "Interruption.h"
+#include "OutputFile.h"
 #include "PadSession.h"
+#include "PictureCheck.h"
 #include "PngFile.h"
 #include "PromptPicture.h"
 #include "SampleCollector.h"
@@ -19,6 +22,15 @@
 
 namespace zeltool {
 namespace {
+
+// A signature still going after this long is cut off (and kept, marked as partial): a pen
+// resting on the pad would otherwise keep the capture open for ever.
+constexpr double longestSignatureMs = 10 * 60 * 1000;
+
+// The exit status after a request to stop (Ctrl-C): 128 + the signal, as a shell reports it.
+int interruptedStatus() {
+    return 128 + InterruptionGuard::signal();
+}
 
 struct CaptureSettings {
     std::string base;  // output files: base + ".svg", ".png", ".csv"
@@ -101,9 +113,9 @@ class PromptFile {
         }
         close(fd);
         path_ = name;
-        return writePng(path_, screen.screenWidth, screen.screenHeight,
-                        drawPrompt(screen.screenWidth, screen.screenHeight), PixelOrder::rgba,
-                        error);
+        return writePngInPlace(path_, screen.screenWidth, screen.screenHeight,
+                               drawPrompt(screen.screenWidth, screen.screenHeight),
+                               PixelOrder::rgba, error);
     }
     ~PromptFile() {
         if (!path_.empty()) unlink(path_.c_str());
@@ -114,17 +126,40 @@ class PromptFile {
     std::string path_;
 };
 
-std::string describeOutcome(SampleCollector::Outcome outcome, size_t inked) {
+std::string describeOutcome(SampleCollector::Outcome outcome) {
     switch (outcome) {
         case SampleCollector::Outcome::signed_:
             return "signed";
-        case SampleCollector::Outcome::timedOut:
-            return inked > 0 ? "time-out while signing; kept what was signed"
-                             : "nothing signed before the time-out";
+        case SampleCollector::Outcome::nothingSigned:
+            return "nothing signed before the time-out";
+        case SampleCollector::Outcome::cutOff:
+            return "still signing after " + std::to_string(int(longestSignatureMs / 60000)) +
+                   " minutes: cut off";
         case SampleCollector::Outcome::padLost:
             return "the pad went away during the capture";
+        case SampleCollector::Outcome::interrupted:
+            return "interrupted";
     }
     return "";
+}
+
+// Writes the signature's files; a capture that did not end in a finished signature is kept
+// under names marked "-partial", so it is never taken for a complete one. Returns what was
+// written.
+bool saveCapture(const std::string& base, const std::vector<CapturedSample>& samples,
+                 const Signature& signature, const InkStyle& style, std::vector<std::string>& saved,
+                 std::string& error) {
+    // The raw samples are kept whatever happened: nothing received is lost.
+    if (!samples.empty()) {
+        if (!writeCsv(base + ".csv", samples, error)) return false;
+        saved.push_back(base + ".csv");
+    }
+    if (signature.strokes.empty()) return true;
+    if (!writeSvg(base + ".svg", signature, style, error)) return false;
+    saved.push_back(base + ".svg");
+    if (!writeSignaturePng(base + ".png", signature, style, error)) return false;
+    saved.push_back(base + ".png");
+    return true;
 }
 
 int captureSignature(const Arguments& arguments, bool demo) {
@@ -135,10 +170,14 @@ int captureSignature(const Arguments& arguments, bool demo) {
                       error) ||
         !readPadChoice(arguments, choice, error))
         return fail(exitUsage, error);
-    const std::filesystem::path base(settings.base);
-    std::error_code fsError;
-    if (base.has_parent_path()) std::filesystem::create_directories(base.parent_path(), fsError);
+    // Where the files go is checked before anyone is asked to sign.
+    if (!prepareOutputFolder(settings.base, error)) return fail(exitFailed, error);
+    if (!settings.prompt.empty() && !readablePicture(settings.prompt, error))
+        return fail(exitFailed, settings.prompt + ": " + error);
 
+    // From here on Ctrl-C stops the capture in order: temporary files go, what was signed
+    // stays.
+    const InterruptionGuard interruption;
     PadSession session(choice);
     if (demo && !choice.simulate && session.useVirtualPadIfNoneAttached())
         std::printf("No pad attached: using a virtual colour pad (model 0x%X).\n",
@@ -160,12 +199,20 @@ int captureSignature(const Arguments& arguments, bool demo) {
     enableTimecount(nullptr);
 
     PromptFile promptFile;
-    std::string prompt = settings.prompt;
-    if (prompt.empty()) {
-        if (!promptFile.create(screen, error)) return fail(exitFailed, error);
-        prompt = promptFile.path();
+    if (session.productId() == noPicturePad) {
+        std::printf("No prompt: %s.\n", noPictureReason);
+    } else {
+        std::string prompt = settings.prompt;
+        if (prompt.empty()) {
+            if (!promptFile.create(screen, error)) return fail(exitFailed, error);
+            prompt = promptFile.path();
+        }
+        if (!session.showPicture(prompt, error)) return fail(exitFailed, "the prompt: " + error);
     }
-    if (!session.showPicture(prompt, error)) return fail(exitFailed, "the prompt: " + error);
+    if (InterruptionGuard::requested()) {
+        std::printf("Interrupted before signing: nothing was kept.\n");
+        return interruptedStatus();
+    }
 
     SampleCollector collector;
     // Whichever way this function is left, the connection ends (and with it the callbacks)
@@ -185,12 +232,18 @@ int captureSignature(const Arguments& arguments, bool demo) {
             return fail(exitFailed, "the virtual pad refused the scripted signature");
         std::printf("Signing on the virtual pad (%zu scripted pen samples)...\n", strokes.size());
     } else {
-        std::printf("Please sign on the pad (up to %.0f s; the pen up for %.1f s ends it)...\n",
-                    settings.timeoutMs / 1000, settings.pauseMs / 1000);
+        std::printf(
+            "Please sign on the pad (start within %.0f s; the pen up for %.1f s ends "
+            "it)...\n",
+            settings.timeoutMs / 1000, settings.pauseMs / 1000);
     }
     std::fflush(stdout);
-    const SampleCollector::Outcome outcome =
-        collector.wait(settings.pauseMs, settings.timeoutMs, [] { return isConnected(); });
+    SampleCollector::Limits limits;
+    limits.pauseMs = settings.pauseMs;
+    limits.startMs = settings.timeoutMs;
+    limits.longestMs = longestSignatureMs;
+    const SampleCollector::Outcome outcome = collector.wait(
+        limits, [] { return isConnected(); }, [] { return InterruptionGuard::requested(); });
     // After the disconnection no callback runs: the collector may then be read and go.
     session.disconnect();
     SampleCollector::detach();
@@ -203,46 +256,43 @@ int captureSignature(const Arguments& arguments, bool demo) {
         if (firstInk < 0) firstInk = s.receivedMs;
         lastInk = s.receivedMs;
     }
+    const bool complete = outcome == SampleCollector::Outcome::signed_;
     std::printf("Signature: %s; %zu strokes, %zu samples with ink of %zu received",
-                describeOutcome(outcome, signature.inkedSamples).c_str(), signature.strokes.size(),
-                signature.inkedSamples, samples.size());
+                describeOutcome(outcome).c_str(), signature.strokes.size(), signature.inkedSamples,
+                samples.size());
     if (firstInk >= 0) std::printf(", %.1f s of writing", (lastInk - firstInk) / 1000);
     std::printf("\n");
 
-    // The raw samples are kept whatever happened: nothing received is lost.
     std::vector<std::string> saved;
-    bool written = true;
-    if (!samples.empty()) {
-        written = writeCsv(settings.base + ".csv", samples, error);
-        if (written) saved.push_back(settings.base + ".csv");
-    }
-    if (written && !signature.strokes.empty()) {
-        written = writeSvg(settings.base + ".svg", signature, settings.style, error) &&
-                  writeSignaturePng(settings.base + ".png", signature, settings.style, error);
-        if (written) {
-            saved.push_back(settings.base + ".svg");
-            saved.push_back(settings.base + ".png");
-        }
-    }
+    const std::string base = complete ? settings.base : settings.base + "-partial";
+    bool written = saveCapture(base, samples, signature, settings.style, saved, error);
+    // The virtual pad's screen goes beside the signature, under a name of its own.
     if (written && demo && session.virtualPad() != 0) {
-        const std::string screenPng = (base.parent_path() / "screen.png").string();
-        written = SimulatorSaveScreen(session.virtualPad(), screenPng.c_str());
-        if (written)
-            saved.push_back(screenPng);
-        else
-            error = screenPng + ": cannot write the file";
+        const std::string screenPng = settings.base + "-screen.png";
+        const int32_t pad = session.virtualPad();
+        written = replaceFile(
+            screenPng,
+            [pad](const std::string& temporary, std::string&) {
+                return SimulatorSaveScreen(pad, temporary.c_str());
+            },
+            error);
+        if (written) saved.push_back(screenPng);
     }
     if (!saved.empty()) {
-        std::printf("Saved:");
+        std::printf(complete ? "Saved:" : "Saved as a partial capture:");
         for (const std::string& file : saved)
             std::printf(" %s", file.c_str());
         if (!signature.strokes.empty())
             std::printf(" (signature %u x %u pixels)", signature.width, signature.height);
         std::printf("\n");
+    } else if (!complete) {
+        std::printf("Nothing was received from the pen: nothing was kept.\n");
     }
     if (!written) return fail(exitFailed, error);
-    if (signature.strokes.empty() || outcome == SampleCollector::Outcome::padLost)
-        return fail(exitFailed, describeOutcome(outcome, signature.inkedSamples));
+    if (outcome == SampleCollector::Outcome::interrupted) return interruptedStatus();
+    if (!complete || signature.strokes.empty())
+        return fail(exitFailed, describeOutcome(outcome) +
+                                    (saved.empty() ? "" : "; what arrived is kept as partial"));
     return exitDone;
 }
 

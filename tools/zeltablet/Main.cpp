@@ -5,6 +5,7 @@
 
 #include "Arguments.h"
 #include "Commands.h"
+#include "LibraryOutput.h"
 
 namespace zeltool {
 
@@ -67,7 +68,10 @@ int main(int argc, char** argv) {
             if (padOptions.count(option.first) == 0 && command.options.count(option.first) == 0)
                 return fail(exitUsage,
                             std::string(command.name) + " does not take " + option.first);
-        // The decoders print their diagnostics on standard output; keep the order readable.
+        // The library's log messages are kept for the program's own messages rather than left
+        // in the working directory; the PNG decoder's diagnostics show only with --verbose,
+        // on standard output, line by line so that they keep their order with the program's.
+        routeLibraryOutput(arguments.has("--verbose"));
         std::setvbuf(stdout, nullptr, _IOLBF, 0);
         return command.run(arguments);
     }

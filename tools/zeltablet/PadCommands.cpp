@@ -57,12 +57,12 @@ bool colourPadOnly(const PadSession& session, const char* what, int& status) {
 }
 
 // On success prints "Done: WHAT."; on failure passes on the library's reason.
-int confirm(bool done, const std::string& what, int64_t logBefore) {
+int confirm(bool done, const std::string& what, uint64_t logMark) {
     if (done) {
         std::printf("Done: %s.\n", what.c_str());
         return exitDone;
     }
-    const std::string reason = libraryMessageSince(logBefore);
+    const std::string reason = libraryMessageSince(logMark);
     return fail(exitFailed, what + " failed" + (reason.empty() ? "" : ": " + reason));
 }
 
@@ -95,34 +95,34 @@ int runInfo(const Arguments& arguments) {
     int status = exitDone;
     if (!connectPad(arguments, session, status)) return status;
 
+    // The pad answered when it was connected; a field it no longer answers means it has gone,
+    // which is said once instead of a line per field after each one's time-outs.
+    const auto stopped = [](const char* field) {
+        return fail(exitFailed,
+                    std::string("the pad stopped answering (its ") + field + " could not be read)");
+    };
     std::unique_ptr<char, void (*)(void*)> model(GetModelNumber(), std::free);
-    std::printf("Model:        %s", model ? model.get() : "(not readable)");
+    if (!model) return stopped("model");
+    const Capabilities caps = GetCapabilities();
+    if (caps.valid == 0) return stopped("capabilities");
+    TabletStatusReport report;
+    if (!GetTabletStatus(&report)) return stopped("status");
+
+    std::printf("Model:        %s", model.get());
     if (session->productId() != 0) std::printf(" (product 0x%X)", session->productId());
     std::printf("%s\n", session->virtualPad() != 0 ? ", virtual" : "");
     std::printf("Identifier:   0x%08X\n", GetUID());
     std::printf("Link:         %s\n",
                 session->serial() ? ("serial port " + std::to_string(session->choice().com)).c_str()
                                   : "USB");
-
-    const Capabilities caps = GetCapabilities();
-    if (caps.valid != 0) {
-        std::printf("Screen:       %u x %u pixels\n", caps.screenWidth, caps.screenHeight);
-        std::printf("Capabilities: %u, %u, %u (pen range %u x %u, %u pressure levels)\n",
-                    caps.capability1, caps.capability2, caps.capability3, caps.capability1,
-                    caps.capability2, caps.capability3);
-    } else {
-        std::printf("Capabilities: (not readable)\n");
-    }
-    TabletStatusReport report;
-    if (GetTabletStatus(&report)) {
-        std::printf(
-            "Status:       %s (code %u), last command: %s, status word 0x%04X\n",
-            report.statusCode == 0 ? "ready" : "busy", report.statusCode,
-            report.lastResultCode == 0 ? "succeeded" : errorText(report.lastResultCode).c_str(),
-            report.statusWord);
-    } else {
-        std::printf("Status:       (not readable)\n");
-    }
+    std::printf("Screen:       %u x %u pixels\n", caps.screenWidth, caps.screenHeight);
+    std::printf("Capabilities: %u, %u, %u (pen range %u x %u, %u pressure levels)\n",
+                caps.capability1, caps.capability2, caps.capability3, caps.capability1,
+                caps.capability2, caps.capability3);
+    std::printf("Status:       %s (code %u), last command: %s, status word 0x%04X\n",
+                report.statusCode == 0 ? "ready" : "busy", report.statusCode,
+                report.lastResultCode == 0 ? "succeeded" : errorText(report.lastResultCode).c_str(),
+                report.statusWord);
     // Over a serial line the pad's answers to these three are not taken (each would only
     // fail after the line's time-outs), and other pads do not have them.
     if (session->productId() == colourPad && !session->serial()) {
@@ -138,7 +138,7 @@ int runClear(const Arguments& arguments) {
     std::unique_ptr<PadSession> session;
     int status = exitDone;
     if (!connectPad(arguments, session, status)) return status;
-    const int64_t logBefore = libraryLogTime();
+    const uint64_t logBefore = libraryLogMark();
     return confirm(ClearScreen(), "clearing the screen", logBefore);
 }
 
@@ -190,7 +190,7 @@ int runSet(const Arguments& arguments) {
     std::unique_ptr<PadSession> session;
     int status = exitDone;
     if (!connectPad(arguments, session, status)) return status;
-    const int64_t logBefore = libraryLogTime();
+    const uint64_t logBefore = libraryLogMark();
     if (inking)
         return confirm(setInkingMode(*inking), "inking mode " + std::to_string(*inking), logBefore);
     if (!colourPadOnly(*session, ("set " + what).c_str(), status)) return status;

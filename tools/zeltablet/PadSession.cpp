@@ -1,5 +1,7 @@
 #include "PadSession.h"
 
+#include "PictureCheck.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +16,6 @@
 namespace zeltool {
 namespace {
 
-constexpr const char* logFile = "ZELTablet.log";
 constexpr uint32_t defaultVirtualUid = 0x5A0C0DE1;
 
 // A serial data report is 256 bytes plus its CRC, sent as ceil(258 * 8 / 7) 7-bit groups
@@ -47,26 +48,6 @@ uint32_t dataReportsFor(uint32_t productId, bool serial, const Capabilities& scr
 }
 
 }  // namespace
-
-MutedStandardOutput::MutedStandardOutput(bool pass) {
-    if (pass) return;
-    std::fflush(stdout);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null < 0) return;
-    saved_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (saved_ < 0 || dup2(null, STDOUT_FILENO) < 0) {
-        if (saved_ >= 0) close(saved_);
-        saved_ = -1;
-    }
-    close(null);
-}
-
-MutedStandardOutput::~MutedStandardOutput() {
-    if (saved_ < 0) return;
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-}
 
 bool readPadChoice(const Arguments& arguments, PadChoice& choice, std::string& error) {
     choice = PadChoice();
@@ -170,10 +151,23 @@ bool PadSession::connect(std::string& error) {
     if (!prepare(error)) return false;
     const int32_t selector = choice_.model != 0 ? int32_t(choice_.model - 0xA0) : 0;
     if (choice_.com != 0) {
+        const std::string port =
+            "serial port " + std::to_string(choice_.com) +
+            (choice_.portPath.empty() ? std::string() : " (" + choice_.portPath + ")");
+        const uint64_t logMark = libraryLogMark();
         connected_ = ConnectByUid(0, choice_.com, 0, choice_.uid);
         if (!connected_) {
-            error = "no pad answers on serial port " + std::to_string(choice_.com) +
-                    (choice_.portPath.empty() ? std::string() : " (" + choice_.portPath + ")");
+            const std::string reason = libraryMessageSince(logMark);
+            error = "cannot connect on " + port + (reason.empty() ? "" : ": " + reason);
+            return false;
+        }
+        // Opening a serial port says nothing about a pad behind it: one status request does.
+        TabletStatusReport status;
+        if (!GetTabletStatus(&status)) {
+            disconnect();
+            error = "no pad answers on " + port +
+                    ": the port opened, but nothing answered a status request within the "
+                    "line's time-outs";
             return false;
         }
         productId_ = choice_.simulate ? choice_.model : 0;
@@ -202,15 +196,19 @@ bool PadSession::connect(std::string& error) {
 }
 
 bool PadSession::showPicture(const std::string& path, std::string& error) {
+    if (productId_ == noPicturePad) {
+        error = noPictureReason;
+        return false;
+    }
+    if (!readablePicture(path, error)) return false;
     const Capabilities screen = GetCapabilities();
     const uint32_t expected = dataReportsFor(productId_, serial(), screen);
     const uint32_t countedBefore =
         virtualPad_ != 0 ? SimulatorReportCount(virtualPad_, 0x26, true) : 0;
-    const int64_t logBefore = libraryLogTime();
+    const uint64_t logMark = libraryLogMark();
 
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
-    const MutedStandardOutput muted(choice_.verbose);
     std::future<int> upload =
         std::async(std::launch::async, [&path] { return setImage(path.c_str()); });
     const bool terminal = isatty(STDERR_FILENO) != 0;
@@ -239,7 +237,9 @@ bool PadSession::showPicture(const std::string& path, std::string& error) {
     }
     if (shown && terminal) std::fprintf(stderr, "\n");
     if (upload.get() == 1) return true;
-    error = libraryMessageSince(logBefore);
+    error = unsupportedPicture(path);
+    if (!error.empty()) return false;
+    error = libraryMessageSince(logMark);
     if (error.empty()) error = "the pad did not take the picture";
     if (serial() && productId_ == 0xA3)
         error +=
@@ -250,22 +250,6 @@ bool PadSession::showPicture(const std::string& path, std::string& error) {
             " (over a serial link the library knows the pad's model only from an earlier "
             "USB connection)";
     return false;
-}
-
-int64_t libraryLogTime() {
-    struct stat status;
-    if (stat(logFile, &status) != 0) return 0;
-    return int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
-}
-
-std::string libraryMessageSince(int64_t sinceNs) {
-    if (libraryLogTime() <= sinceNs) return {};
-    std::ifstream in(logFile, std::ios::binary);
-    std::string message;
-    std::getline(in, message, '\0');
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-        message.pop_back();
-    return message.size() > 1000 ? message.substr(0, 1000) : message;
 }
 
 }  // namespace zeltool

@@ -7,9 +7,15 @@
 #include <string>
 
 #include "Arguments.h"
+#include "LibraryOutput.h"
 #include "zeltablet/ZELTabletCore.h"
 
 namespace zeltool {
+
+// The model the library loads no picture files for: a prompt or a preview cannot go on it.
+constexpr uint32_t noPicturePad = 0xA4;
+constexpr const char* noPictureReason =
+    "pad 0xA4 takes no picture files (the library loads them for 0xA1 to 0xA3 only)";
 
 struct PadChoice {
     uint32_t model = 0;  // product ID, 0: any
@@ -18,20 +24,7 @@ struct PadChoice {
     std::string portPath;
     bool simulate = false;
     bool quiet = false;    // no progress line
-    bool verbose = false;  // let the PNG decoder's diagnostics through
-};
-
-// While it lives, standard output goes to /dev/null: the library's PNG decoder prints its
-// diagnostics there, which would bury the program's own output. Does nothing when `pass`.
-class MutedStandardOutput {
-  public:
-    explicit MutedStandardOutput(bool pass);
-    ~MutedStandardOutput();
-    MutedStandardOutput(const MutedStandardOutput&) = delete;
-    MutedStandardOutput& operator=(const MutedStandardOutput&) = delete;
-
-  private:
-    int saved_ = -1;
+    bool verbose = false;  // the PNG decoder's diagnostics on standard output
 };
 
 // Reads --model, --uid, --com, --port-path, --simulate, --quiet and --verbose. False, with `error`,
@@ -49,7 +42,9 @@ class PadSession {
     // Switches the simulator on and attaches the virtual pad when one was asked for (and maps
     // the serial port). Needed before listDevices sees virtual pads.
     bool prepare(std::string& error);
-    // Prepares, then connects to the chosen pad.
+    // Prepares, then connects to the chosen pad. A serial link is taken as connected only once
+    // the pad has answered on it, so that a port with no pad fails here, once, with the
+    // reason, rather than each later request after the line's time-outs.
     bool connect(std::string& error);
     void disconnect();
 
@@ -61,7 +56,8 @@ class PadSession {
     const PadChoice& choice() const { return choice_; }
 
     // setImage with a progress line on standard error while the upload runs (percentages
-    // where the pad can be counted, elapsed time and an estimate on a serial line).
+    // where the pad can be counted, elapsed time and an estimate on a serial line). A file
+    // that is not there, or a picture of a kind the library does not read, is named as such.
     bool showPicture(const std::string& path, std::string& error);
 
     // Switches the simulator on with a colour pad when no pad is attached (the demo); true
@@ -75,11 +71,5 @@ class PadSession {
     uint32_t productId_ = 0;
     bool connected_ = false;
 };
-
-// What the library last wrote to its log file (ZELTablet.log in the current directory), when
-// it wrote it after `sinceNs` (file modification time); empty otherwise. The library explains
-// its refusals there.
-std::string libraryMessageSince(int64_t sinceNs);
-int64_t libraryLogTime();
 
 }  // namespace zeltool

@@ -23,21 +23,27 @@ int SampleCollector::onSample(PenSample sample, void* context) {
     {
         std::lock_guard<std::mutex> lock(self->mutex_);
         self->samples_.push_back({sample, at});
-        if (sample.pressure > 0) self->lastInkMs_ = at;
+        if (sample.pressure > 0) {
+            if (self->firstInkMs_ < 0) self->firstInkMs_ = at;
+            self->lastInkMs_ = at;
+        }
     }
     self->arrived_.notify_all();
     return 0;
 }
 
-SampleCollector::Outcome SampleCollector::wait(double pauseMs, double timeoutMs,
-                                               const std::function<bool()>& padStillThere) {
+SampleCollector::Outcome SampleCollector::wait(const Limits& limits,
+                                               const std::function<bool()>& padStillThere,
+                                               const std::function<bool()>& stopRequested) {
     double nextCheck = 1000;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         arrived_.wait_for(lock, std::chrono::milliseconds(50));
         const double at = now();
-        if (lastInkMs_ >= 0 && at - lastInkMs_ >= pauseMs) return Outcome::signed_;
-        if (at >= timeoutMs) return Outcome::timedOut;
+        if (lastInkMs_ >= 0 && at - lastInkMs_ >= limits.pauseMs) return Outcome::signed_;
+        if (firstInkMs_ < 0 && at >= limits.startMs) return Outcome::nothingSigned;
+        if (firstInkMs_ >= 0 && at - firstInkMs_ >= limits.longestMs) return Outcome::cutOff;
+        if (stopRequested()) return Outcome::interrupted;
         if (at >= nextCheck) {
             nextCheck = at + 1000;
             // The pad is asked without the lock, so that samples keep flowing meanwhile.

@@ -15,7 +15,13 @@ namespace zeltool {
 
 class SampleCollector {
   public:
-    enum class Outcome { signed_, timedOut, padLost };
+    enum class Outcome { signed_, nothingSigned, cutOff, padLost, interrupted };
+
+    struct Limits {
+        double pauseMs = 1500;      // the pen up this long after a stroke ends the signature
+        double startMs = 30000;     // nothing signed by then: the capture gives up
+        double longestMs = 600000;  // a signature still going this long after its first ink
+    };
 
     SampleCollector();
     // Registers the collector as the extended pen callback. The caller ends the connection
@@ -23,10 +29,13 @@ class SampleCollector {
     void attach();
     static void detach();
 
-    // Waits until the pen has stayed up for `pauseMs` after a stroke (signed_), until
-    // `timeoutMs` pass (timedOut; with a stroke begun, what was signed is kept), or until
-    // `padStillThere`, asked about once a second, says the pad has gone (padLost).
-    Outcome wait(double pauseMs, double timeoutMs, const std::function<bool()>& padStillThere);
+    // Waits until the pen has stayed up for the pause after a stroke (signed_). Before the
+    // first stroke it gives up at the start limit (nothingSigned); once a stroke has begun,
+    // that limit no longer applies: the signature goes on until the pause, or is cut off
+    // after the longest time (cutOff). `padStillThere`, asked about once a second, may end it
+    // (padLost), and so may `stopRequested`, asked every 50 ms (interrupted).
+    Outcome wait(const Limits& limits, const std::function<bool()>& padStillThere,
+                 const std::function<bool()>& stopRequested);
 
     std::vector<CapturedSample> samples() const;
 
@@ -38,7 +47,8 @@ class SampleCollector {
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<CapturedSample> samples_;
-    double lastInkMs_ = -1;  // arrival of the last sample with pressure; -1 before any
+    double firstInkMs_ = -1;  // arrival of the first and last samples with pressure; -1 before
+    double lastInkMs_ = -1;   // any
 };
 
 }  // namespace zeltool

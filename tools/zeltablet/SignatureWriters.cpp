@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "OutputFile.h"
 #include "PngFile.h"
 
 namespace zeltool {
@@ -19,15 +20,16 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 File openForWriting(const std::string& path, std::string& error) {
     File file(std::fopen(path.c_str(), "wb"));
-    if (!file) error = path + ": " + std::strerror(errno);
+    if (!file) error = std::strerror(errno);
     return file;
 }
 
 // Flushes and closes, so that a full disk is reported rather than a truncated file kept.
-bool finish(File file, const std::string& path, std::string& error) {
+bool finish(File file, std::string& error) {
     const bool failed = std::ferror(file.get()) != 0;
-    if (std::fclose(file.release()) != 0 || failed) {
-        error = path + ": write failed";
+    const int closed = std::fclose(file.release());
+    if (closed != 0 || failed) {
+        error = closed != 0 ? std::strerror(errno) : "write failed";
         return false;
     }
     return true;
@@ -75,8 +77,10 @@ void coverSegment(std::vector<float>& coverage, uint32_t width, uint32_t height,
 
 }  // namespace
 
-bool writeSvg(const std::string& path, const Signature& signature, const InkStyle& style,
-              std::string& error) {
+namespace {
+
+bool writeSvgInPlace(const std::string& path, const Signature& signature, const InkStyle& style,
+                     std::string& error) {
     File file = openForWriting(path, error);
     if (!file) return false;
     std::FILE* out = file.get();
@@ -117,8 +121,10 @@ bool writeSvg(const std::string& path, const Signature& signature, const InkStyl
         std::fprintf(out, "    </g>\n");
     }
     std::fprintf(out, "  </g>\n</svg>\n");
-    return finish(std::move(file), path, error);
+    return finish(std::move(file), error);
 }
+
+}  // namespace
 
 std::vector<uint8_t> renderSignature(const Signature& signature, const InkStyle& style) {
     const uint32_t width = signature.width, height = signature.height;
@@ -155,15 +161,39 @@ bool writeSignaturePng(const std::string& path, const Signature& signature, cons
                     PixelOrder::rgba, error);
 }
 
-bool writeCsv(const std::string& path, const std::vector<CapturedSample>& samples,
-              std::string& error) {
+namespace {
+
+bool writeCsvInPlace(const std::string& path, const std::vector<CapturedSample>& samples,
+                     std::string& error) {
     File file = openForWriting(path, error);
     if (!file) return false;
     std::fprintf(file.get(), "x,y,pressure,switches,time_count,receive_ms\n");
     for (const CapturedSample& s : samples)
         std::fprintf(file.get(), "%u,%u,%u,%u,%u,%.3f\n", s.pen.x, s.pen.y, s.pen.pressure,
                      s.pen.switches, s.pen.timeCount, s.receivedMs);
-    return finish(std::move(file), path, error);
+    return finish(std::move(file), error);
+}
+
+}  // namespace
+
+bool writeSvg(const std::string& path, const Signature& signature, const InkStyle& style,
+              std::string& error) {
+    return replaceFile(
+        path,
+        [&](const std::string& temporary, std::string& writeError) {
+            return writeSvgInPlace(temporary, signature, style, writeError);
+        },
+        error);
+}
+
+bool writeCsv(const std::string& path, const std::vector<CapturedSample>& samples,
+              std::string& error) {
+    return replaceFile(
+        path,
+        [&](const std::string& temporary, std::string& writeError) {
+            return writeCsvInPlace(temporary, samples, writeError);
+        },
+        error);
 }
 
 }  // namespace zeltool
