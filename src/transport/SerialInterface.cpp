@@ -208,54 +208,77 @@ uint32_t SerialInterface::readInput(uint8_t* buffer, uint32_t capacity, uint32_t
 
 // ---- exchanges -------------------------------------------------------------------------------
 
-void SerialInterface::signalPending() {
-    std::lock_guard<std::mutex> lock(pendingLock);
-    if (pendingGet != nullptr)
-        getEvent.set();
-    else
-        setEvent.set();
+void SerialInterface::recordLocked(Pending& pending, Reply::Kind kind, uint32_t value) {
+    // The first reply after a send decides it; whatever follows for the same send (a late
+    // duplicate, a damaged frame) waits for the next send to be cleared away.
+    if (pending.reply.kind != Reply::none) return;
+    pending.reply = Reply{kind, value};
+    pending.event.set();
 }
 
-// Packets carry no request identifier: while a GET waits, every SET_RESPONSE and every CRC
-// failure is taken to concern it. A SET_RESPONSE too short to hold its code is no answer and
-// is left to the reader loop like any other packet.
+// A frame whose CRC failed, a GET answer and a SET_RESPONSE are replies; anything else
+// (pen data, unknown IDs) is left to the reader loop and touches no exchange. A SET_RESPONSE
+// too short to hold its code is no reply either.
 void SerialInterface::_dispatch(const uint8_t* packet, uint32_t length, bool crcFailedNow) {
+    std::lock_guard<std::mutex> lock(pendingLock);
     if (crcFailedNow) {
-        crcFailed.store(1);
-        signalPending();
+        recordLocked(attributedLocked(), Reply::damaged, 0);
         return;
     }
     if (length == 0) return;
-    crcFailed.store(0);
-    padCrcError.store(0);
     const uint8_t id = packet[0];
     if (listener != nullptr && listener->isFeatureReport(id)) {
-        std::lock_guard<std::mutex> lock(pendingLock);
-        if (pendingGet != nullptr && pendingGet[0] == id) {
+        if (pendingGet != nullptr && pendingGet[0] == id && get_.reply.kind == Reply::none) {
             std::memcpy(pendingGet, packet, std::min(length, pendingGetLength));
-            getResult.store(0);
-            getEvent.set();
+            recordLocked(get_, Reply::code, 0);
         }
         return;
     }
-    if (id == setResponsePacket && length >= 2) {
-        const uint8_t code = packet[1];
-        std::lock_guard<std::mutex> lock(pendingLock);
-        if (pendingGet != nullptr) {
-            if (code == padCrcErrorCode) padCrcError.store(1);
-            getResult.store(code);
-            getEvent.set();
-        } else {
-            setResponse.store(code);
-            setEvent.set();
+    if (id == setResponsePacket && length >= 2)
+        recordLocked(attributedLocked(), Reply::code, packet[1]);
+}
+
+// Both exchange kinds share the budget: every resend repeats the identical frame; each reply
+// restores the missed-response allowance; only replies that ask for a resend (code 3, or a
+// damaged GET answer) use up the sends. They differ only in what a damaged reply does, which
+// their RetryPolicy states.
+uint32_t SerialInterface::exchange(Pending& pending, const RetryPolicy& policy,
+                                   const uint8_t* frame, uint32_t frameBytes) {
+    uint32_t sendsLeft = sendBudget;
+    uint32_t waitsLeft = missedResponseLimit;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(pendingLock);
+            pending.reply = Reply{};
+            pending.event.reset();
         }
+        if (_send(frame, frameBytes, exchangeTimeoutMs) < frameBytes) return statusSendFailed;
+        if (!pending.event.wait(responseTimeoutMs_.load())) {
+            if (--waitsLeft > 0) continue;
+            return statusTimeout;
+        }
+        waitsLeft = missedResponseLimit;
+        Reply reply;
+        {
+            std::lock_guard<std::mutex> lock(pendingLock);
+            reply = pending.reply;
+        }
+        if (reply.kind == Reply::damaged) {
+            if (policy.resendDamaged && --sendsLeft > 0) continue;
+            return policy.damagedStatus;
+        }
+        if (reply.value == padCrcErrorCode) {
+            if (--sendsLeft > 0) continue;
+            return padCrcErrorCode;
+        }
+        return reply.value;
     }
 }
 
 bool SerialInterface::setFeature(uint8_t* buffer, uint32_t length, uint32_t* status) {
     uint32_t result = 0;
     {
-        std::lock_guard<std::mutex> exchange(setLock);
+        std::lock_guard<std::mutex> exchangeLock(setLock);
         std::vector<uint8_t> frame(setFrameArea);
         uint32_t frameBytes = 0;
         if (buffer != nullptr && length != 0 && length <= maxSetReportLength) {
@@ -266,42 +289,8 @@ bool SerialInterface::setFeature(uint8_t* buffer, uint32_t length, uint32_t* sta
             frameBytes = _encode(packet.data(), static_cast<uint32_t>(packet.size()), true,
                                  frame.data(), setFrameArea);
         }
-        if (frameBytes == 0) {
-            result = statusEncodeFailed;
-        } else {
-            uint32_t sendsLeft = sendBudget;
-            uint32_t waitsLeft = missedResponseLimit;
-            for (;;) {
-                crcFailed.store(0);
-                padCrcError.store(0);
-                setEvent.reset();
-                if (_send(frame.data(), frameBytes, exchangeTimeoutMs) < frameBytes) {
-                    result = statusSendFailed;
-                    break;
-                }
-                if (!setEvent.wait(exchangeTimeoutMs)) {
-                    if (--waitsLeft > 0) continue;
-                    result = statusTimeout;
-                    break;
-                }
-                waitsLeft = missedResponseLimit;
-                if (padCrcError.load() != 0) {
-                    if (--sendsLeft > 0) continue;
-                    result = statusSetCrcFailed;
-                    break;
-                }
-                if (crcFailed.load() != 0) {
-                    result = statusSetCrcFailed;
-                    break;
-                }
-                const uint32_t response = setResponse.load();
-                if (response == padCrcErrorCode) {
-                    if (--sendsLeft > 0) continue;
-                }
-                result = response;
-                break;
-            }
-        }
+        result = frameBytes == 0 ? statusEncodeFailed
+                                 : exchange(set_, setPolicy, frame.data(), frameBytes);
     }
     if (status != nullptr) *status = result;
     return result == 0;
@@ -310,55 +299,25 @@ bool SerialInterface::setFeature(uint8_t* buffer, uint32_t length, uint32_t* sta
 bool SerialInterface::getFeature(uint8_t* buffer, uint32_t length, uint32_t* status) {
     uint32_t result = 0;
     {
-        std::lock_guard<std::mutex> exchange(getLock);
-        if (buffer == nullptr || length == 0) {
+        std::lock_guard<std::mutex> exchangeLock(getLock);
+        uint8_t frame[getFrameArea];
+        uint32_t frameBytes = 0;
+        if (buffer != nullptr && length != 0) {
+            uint8_t packet[4] = {getReportPacket, buffer[0], 0, 0};
+            const uint16_t crc = _crc16(packet, 2);
+            packet[2] = static_cast<uint8_t>(crc & 0xFFu);
+            packet[3] = static_cast<uint8_t>(crc >> 8);
+            frameBytes = _encode(packet, sizeof packet, true, frame, sizeof frame);
+        }
+        if (frameBytes == 0) {
             result = statusEncodeFailed;
         } else {
-            getEvent.reset();
             {
                 std::lock_guard<std::mutex> lock(pendingLock);
                 pendingGet = buffer;
                 pendingGetLength = length;
             }
-            uint8_t packet[4] = {getReportPacket, buffer[0], 0, 0};
-            const uint16_t crc = _crc16(packet, 2);
-            packet[2] = static_cast<uint8_t>(crc & 0xFFu);
-            packet[3] = static_cast<uint8_t>(crc >> 8);
-            uint8_t frame[getFrameArea];
-            const uint32_t frameBytes = _encode(packet, sizeof packet, true, frame, sizeof frame);
-            if (frameBytes == 0) {
-                result = statusEncodeFailed;
-            } else {
-                uint32_t sendsLeft = sendBudget;
-                uint32_t waitsLeft = missedResponseLimit;
-                for (;;) {
-                    crcFailed.store(0);
-                    padCrcError.store(0);
-                    getEvent.reset();
-                    if (_send(frame, frameBytes, exchangeTimeoutMs) < frameBytes) {
-                        result = statusSendFailed;
-                        break;
-                    }
-                    if (!getEvent.wait(exchangeTimeoutMs)) {
-                        if (--waitsLeft > 0) continue;
-                        result = statusTimeout;
-                        break;
-                    }
-                    waitsLeft = missedResponseLimit;
-                    if (padCrcError.load() != 0) {
-                        if (--sendsLeft > 0) continue;
-                        result = padCrcErrorCode;
-                        break;
-                    }
-                    if (crcFailed.load() != 0) {
-                        if (--sendsLeft > 0) continue;
-                        result = statusGetCrcFailed;
-                        break;
-                    }
-                    result = getResult.load();
-                    break;
-                }
-            }
+            result = exchange(get_, getPolicy, frame, frameBytes);
             std::lock_guard<std::mutex> lock(pendingLock);
             pendingGet = nullptr;
             pendingGetLength = 0;

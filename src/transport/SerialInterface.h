@@ -11,7 +11,11 @@
 // The reader thread takes every frame apart, hands answers to the host thread waiting in
 // getFeature or setFeature (one exchange of each kind at a time, through a manual-reset event
 // per kind) and passes everything on to the pen decoder. Requests are resent on time-outs and
-// on CRC errors seen by either side; see setFeature/getFeature for the exact budget.
+// on CRC errors seen by either side; exchange() holds the budget and the two retry policies.
+//
+// What comes back for a request (its answer, a SET_RESPONSE code, a frame whose CRC failed)
+// is that send's reply: recorded once by the reader, read once by the waiting request. Pen
+// frames never touch it, so a damaged answer stays damaged however much pen data follows it.
 //
 // There is no bulk pipe on this link: writeBulk and openBulk always fail.
 #pragma once
@@ -54,6 +58,10 @@ class SerialInterface : public Interface {
     explicit SerialInterface(InterfaceListener* listener, platform::SerialSystem* serial = nullptr);
     ~SerialInterface() override;
 
+    // How long a request waits for its reply before it counts as missed (exchangeTimeoutMs
+    // unless changed). Test rigs that script silence shorten it; the pad needs the default.
+    void setResponseTimeoutMs(uint32_t timeoutMs) { responseTimeoutMs_.store(timeoutMs); }
+
     // One call either reads what the port has queued or hands out one whole received frame,
     // decoded and with its CRC removed; see SerialInterface.cpp.
     uint32_t readInput(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
@@ -94,31 +102,59 @@ class SerialInterface : public Interface {
     void _dispatch(const uint8_t* packet, uint32_t length, bool crcFailedNow);
 
   private:
+    // What came back for the request in flight of one exchange kind.
+    struct Reply {
+        enum Kind : uint8_t { none, code, damaged };
+        Kind kind = none;
+        uint32_t value = 0;  // `code`: the SET_RESPONSE code, 0 for a GET answer copied in
+    };
+    // One exchange kind's hand-off from the reader to the waiting request. `reply` is guarded
+    // by pendingLock; the event says that it is there.
+    struct Pending {
+        platform::ManualResetEvent event;
+        Reply reply;
+    };
+
+    // How an exchange kind treats a reply whose CRC failed. A GET only reads, so it asks
+    // again. A SET ends at once: the pad has acted on a request whose answer was damaged on
+    // the way back, and sending it again would act twice (a second image data report, say).
+    // Code 3 (the pad saw the request damaged, so it did nothing) is resent by both.
+    struct RetryPolicy {
+        bool resendDamaged;
+        uint32_t damagedStatus;  // when the damage ends the exchange
+    };
+    static constexpr RetryPolicy getPolicy{true, statusGetCrcFailed};
+    static constexpr RetryPolicy setPolicy{false, statusSetCrcFailed};
+
     platform::SerialPort* port() const { return static_cast<platform::SerialPort*>(device.get()); }
-    void signalPending();
+
+    // Sends `frame` until a reply decides the exchange, within the send budget and the missed
+    // response limit; the exchange's status.
+    uint32_t exchange(Pending& pending, const RetryPolicy& policy, const uint8_t* frame,
+                      uint32_t frameBytes);
+    // Records the first reply to the request in flight (reader thread, pendingLock held).
+    static void recordLocked(Pending& pending, Reply::Kind kind, uint32_t value);
+    // The exchange a reply other than a GET answer belongs to: packets carry no request
+    // identifier, so while a GET waits every SET_RESPONSE and every damaged frame is its.
+    Pending& attributedLocked() { return pendingGet != nullptr ? get_ : set_; }
 
     platform::SerialSystem* serial_;
+    std::atomic<uint32_t> responseTimeoutMs_{exchangeTimeoutMs};
 
     // Receive state: the reader thread's alone.
     uint8_t receiveBuffer[receiveBufferSize] = {};
     int32_t received = 0;
     uint32_t frameLength = 0;
 
-    std::mutex getLock;
-    platform::ManualResetEvent getEvent;
-    // The waiting GET's buffer. Guarded by pendingLock, held by the reader while it copies an
-    // answer in, so the caller's buffer is never written after getFeature returned.
+    std::mutex getLock;  // one GET exchange at a time
+    std::mutex setLock;  // one SET exchange at a time
+    // Held by the reader while it records a reply (and copies an answer into the waiting
+    // GET's buffer, so that buffer is never written after getFeature returned).
     std::mutex pendingLock;
-    uint8_t* pendingGet = nullptr;
+    Pending get_;
+    Pending set_;
+    uint8_t* pendingGet = nullptr;  // the waiting GET's buffer
     uint32_t pendingGetLength = 0;
-    std::atomic<uint32_t> getResult{0};
-
-    std::mutex setLock;
-    platform::ManualResetEvent setEvent;
-    std::atomic<uint32_t> setResponse{0};
-
-    std::atomic<uint32_t> crcFailed{0};
-    std::atomic<uint32_t> padCrcError{0};
 
     // A GET and a SET may be sent from two host threads; their frames must not interleave.
     std::mutex writeLock;

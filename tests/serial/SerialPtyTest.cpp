@@ -104,6 +104,43 @@ TEST_F(SerialPtyTest, ResendsAndOutcomes) {
     EXPECT_EQ(status, 2u);
 }
 
+// Pen frames keep arriving between a damaged answer and the waiting request's look at it;
+// they must not turn the damage into success (a zero-filled report taken as the answer).
+TEST_F(SerialPtyTest, DamagedAnswersStayFailuresWhilePenDataFlows) {
+    std::atomic<bool> flowing{true};
+    std::thread feeder([&] {
+        const std::vector<sim::PenPoint> burst(500, sim::PenPoint{0, 1, 2, 100, 0, true});
+        while (flowing) {
+            if (pad.queuedSamples() < 500) pad.playStroke(burst);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    uint8_t expected[18] = {0x09};
+    ASSERT_TRUE(get(expected, sizeof expected));
+    for (int i = 0; i < 40; ++i) {
+        uint32_t gets = server.getRequests();
+        pad.addFault(fault(FaultKind::corruptCrc, false, true));
+        uint8_t caps[18] = {0x09};
+        EXPECT_TRUE(get(caps, sizeof caps)) << i;
+        EXPECT_EQ(Bytes(caps, caps + 18), Bytes(expected, expected + 18)) << i;
+        EXPECT_EQ(server.getRequests() - gets, 2u) << i << ": the damaged answer was taken";
+
+        gets = server.getRequests();
+        pad.addFault(fault(FaultKind::padCrcError, false, true));
+        uint8_t uid[6] = {0x0A};
+        EXPECT_TRUE(get(uid, sizeof uid)) << i;
+        EXPECT_EQ(uid[1], 0x12) << i;
+        EXPECT_EQ(server.getRequests() - gets, 2u) << i << ": code 3 was not asked again";
+
+        pad.addFault(fault(FaultKind::corruptCrc, true, false));
+        EXPECT_FALSE(set({0x21, static_cast<uint8_t>(i & 1)})) << i;
+        EXPECT_EQ(status, 0x100u) << i;
+    }
+    flowing = false;
+    feeder.join();
+    EXPECT_GT(listener.waitFor(0).size(), 1000u) << "pen data flowed throughout";
+}
+
 TEST_F(SerialPtyTest, NoiseAroundFramesIsSkipped) {
     server.setNoiseBetweenFrames(true);
     for (int i = 0; i < 10; ++i) {
