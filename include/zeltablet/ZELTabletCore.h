@@ -170,11 +170,7 @@ ZEL_API uint32_t GetUID(void);
 ZEL_API int SetUID(const uint8_t* bytes);
 ZEL_API Capabilities GetCapabilities(void);
 
-/* ---- Settings (the colour pad, product ID 0xA3; other pads log and report success) -----
- * On a serial connection the pad's answers to the pen, clear-screen colour and backlight
- * queries (GetPenProperties, GetClearScreenColour, GetBacklightBrightness) are not taken as
- * answers: those three fail after the line's time-outs (about 15 seconds).
- */
+/* ---- Settings (the colour pad, product ID 0xA3; other pads log and report success) ----- */
 
 /** width 1..3 (others are logged and replaced by 1); confirmed by the pad's status. */
 ZEL_API bool SetPenProperties(uint32_t width, uint32_t colour);

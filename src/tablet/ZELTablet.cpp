@@ -211,6 +211,9 @@ bool ZELTablet::isFeatureReport(uint8_t reportId) {
         case 0x1B:
         case 0x21:
         case 0x22:
+        case 0x28:
+        case 0x29:
+        case 0x2B:
             return true;
         default:
             return false;

@@ -62,9 +62,8 @@ class ZELTablet : public InterfaceListener {
     // that has been released in the meantime are dropped.
     void onPenData(PenData& record) override;
     // The feature reports a pad answers a GET_REPORT with: 0x03, 0x08, 0x09, 0x0A, 0x13,
-    // 0x14, 0x1A, 0x1B, 0x21, 0x22. The serial transport waits only for these, so reading
-    // the pen properties, the clear-screen colour or the backlight (0x28, 0x29, 0x2B) over a
-    // serial line fails after the line's time-outs.
+    // 0x14, 0x1A, 0x1B, 0x21, 0x22, and the colour pad's pen properties, clear-screen colour
+    // and backlight (0x28, 0x29, 0x2B). The serial transport takes only these as answers.
     bool isFeatureReport(uint8_t reportId) override;
     virtual ~ZELTablet();
     // The message of a status code as wide text, in a buffer the next call overwrites.
