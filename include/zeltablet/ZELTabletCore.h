@@ -149,8 +149,11 @@ ZEL_API DeviceEntry* listDevices(ZELWindow window, uint32_t comPort, int32_t mod
  * Connects to the first pad (comPort 0: HID) or to the pad on serial port comPort (see
  * SetComPortPath). A HID connection sets the capture mode to 1 and records the pad's product
  * ID, which decides the product-dependent functions. A serial connection leaves both as they
- * were; before any HID connection the capture mode is 1 and the product is unknown, which
- * the settings treat as a pad without the colour pad's extended settings.
+ * were. Before any HID connection the capture mode is 1, and a serial pad's model is taken
+ * from the pad's own answers: the first call on the connection that depends on the model
+ * reads the information report (model string) and, when the name is not a known model's,
+ * the capabilities (screen size). A pad that does not answer or matches no model is treated
+ * as one without the colour pad's extended settings that takes no converted pictures.
  */
 ZEL_API bool Connect(ZELWindow window, uint32_t comPort);
 /** Connects to the pad with identifier uid (0: any) among the models of modelSelector. */
@@ -200,10 +203,8 @@ ZEL_API bool disableTimecount(void* unused);
 /* ---- Pictures -------------------------------------------------------------------------
  * The picture is fitted to the screen size the pad reports and converted by product: 1-bit
  * for 0xA1 (zlib-compressed) and 0xA2, 16-bit colour for 0xA3; 0xA4 is refused. On a serial
- * connection the product, and for the colour pad the route, are those of the last HID
- * connection: before any HID connection the product is unknown and pictures are refused, and
- * after a HID connection that opened the colour pad's bulk pipe a colour picture fails on a
- * serial line, which has no bulk pipe (ready zlib bytes still go through).
+ * connection the product is decided as Connect describes, and colour pictures go as data
+ * reports: a serial line has no bulk pipe.
  */
 
 /** Loads a picture file (BMP, JPEG, GIF, PNG), fits it to the screen and shows it. */

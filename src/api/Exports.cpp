@@ -12,12 +12,11 @@
 namespace zel {
 namespace {
 
-constexpr uint32_t colourPad = 0xA3;
 constexpr uint32_t notAvailable = 0xFFFFFFFFu;
 
-// The extended settings exist only on the colour pad.
+// The extended settings exist only on the models that have them (the colour pad).
 bool supported(ZELTablet& tablet) {
-    return tablet.productId.load(std::memory_order_acquire) == colourPad;
+    return tablet.model().extendedSettings;
 }
 
 // A setting counts as done only when one status read right after it succeeds and reports

@@ -36,20 +36,21 @@ ZELTabletImage imageForScreen(ZELTablet& tablet) {
     return ZELTabletImage(capabilities.screenWidth, capabilities.screenHeight);
 }
 
-// Chooses the encoding by product ID; logs `unknownProduct` for any other pad.
+// Chooses the encoding the pad's model takes; logs `unknownProduct` for a model that takes
+// no converted pictures (0xA4, or a pad of unknown model).
 bool chooseEncoding(ZELTablet& tablet, ZELTabletImage& image, const char* unknownProduct) {
-    const uint32_t product = tablet.productId.load(std::memory_order_acquire);
-    switch (product) {
-        case 0xA1:
+    const uint32_t encoding = tablet.model().pictureEncoding;
+    switch (encoding) {
+        case ENCODING_MONO_ZLIB:
             image.selectEncoding(ENCODING_MONO_ZLIB);  // on failure the encoding stays 0
             return true;
-        case 0xA2:
-            return image.selectEncoding(ENCODING_MONO);
-        case 0xA3:
-            return image.selectEncoding(ENCODING_RGB565);
+        case ENCODING_MONO:
+        case ENCODING_RGB565:
+            return image.selectEncoding(encoding);
         default: {
             char message[96];
-            std::snprintf(message, sizeof message, unknownProduct, product);
+            std::snprintf(message, sizeof message, unknownProduct,
+                          tablet.productId.load(std::memory_order_acquire));
             writeLog(message);
             return false;
         }

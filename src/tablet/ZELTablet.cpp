@@ -58,8 +58,6 @@ constexpr uint32_t imageBlock = 253;
 constexpr uint32_t colourImageBlock = 252;
 constexpr uint32_t imagePauseMs = 100;
 
-constexpr uint32_t productIds[ZELTablet::modelCount] = {0xA1, 0xA2, 0xA3, 0xA4};
-
 // The model string occupies bytes 1..9 of the information report.
 constexpr uint32_t modelStringBytes = 9;
 
@@ -78,11 +76,7 @@ void putLittleEndian16(uint8_t* out, uint32_t value) {
 
 bool matchesSelector(const platform::HidDeviceInfo& info, int32_t modelSelector) {
     if (info.vendorId != PAD_VENDOR_ID) return false;
-    if (modelSelector <= 0) {
-        for (uint32_t productId : productIds)
-            if (info.productId == productId) return true;
-        return false;
-    }
+    if (modelSelector <= 0) return isKnownPadModel(info.productId);
     return info.productId == ZELTablet::productIdForSelector(modelSelector);
 }
 
@@ -93,8 +87,8 @@ bool isPenReport(uint32_t reportId) {
 }  // namespace
 
 uint32_t ZELTablet::productIdForSelector(int32_t modelSelector) {
-    if (modelSelector < 1 || modelSelector > static_cast<int32_t>(modelCount)) return 0;
-    return productIds[modelSelector - 1];
+    const PadModelInfo* model = padModelForSelector(modelSelector);
+    return model != nullptr ? model->productId : 0;
 }
 
 ZELTablet::ZELTablet(Delivery delivery) : delivery_(delivery) {}
@@ -268,18 +262,26 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
     notifyWindow.store(window, std::memory_order_release);
     releaseTransport();
 
+    uint64_t connection = 0;
+    {
+        std::lock_guard<std::mutex> lock(linkLock_);
+        connection = ++connections_;
+    }
     if (comPort != 0) {
         // The serial branch leaves the product-dependent fields as the last HID connection set
-        // them.
+        // them. Before any HID connection the pad on the line is a new one, of unknown model
+        // until it identifies itself (model()).
+        if (!hidConnected_.load(std::memory_order_acquire))
+            productId.store(0, std::memory_order_release);
         std::shared_ptr<Interface> serial = adopt(std::make_unique<SerialInterface>(this));
-        swapLink(Link{serial, true});
+        swapLink(Link{serial, true, connection});
         const std::string path = comPorts_.path(comPort);
         if (!serial->open(path.c_str())) return 0;
         return serial->startReader() ? 1 : 0;
     }
 
     std::shared_ptr<Interface> hid = adopt(std::make_unique<HidInterface>(this));
-    swapLink(Link{hid, false});
+    swapLink(Link{hid, false, connection});
     std::vector<platform::HidDeviceInfo> found;
     if (!platform::hidSystem().enumerate(found)) return 0;
     const platform::HidDeviceInfo* selected = nullptr;
@@ -309,7 +311,7 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
     const std::string& deviceInstanceId = selected->usbDeviceId;
     captureMode.store(1, std::memory_order_release);
     bulkPipeOpen.store(0, std::memory_order_release);
-    if (selected->productId == 0xA3 && !deviceInstanceId.empty() &&
+    if (padModel(selected->productId).bulkPipe && !deviceInstanceId.empty() &&
         hid->openBulk(deviceInstanceId.c_str())) {
         {
             std::lock_guard<std::mutex> lock(linkLock_);
@@ -318,6 +320,7 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
         bulkPipeOpen.store(1, std::memory_order_release);
     }
     productId.store(selected->productId, std::memory_order_release);
+    hidConnected_.store(true, std::memory_order_release);
     lastImageClock.store(0, std::memory_order_release);
     return 1;
 }
@@ -332,6 +335,36 @@ bool ZELTablet::isConnected() {
     if (link.serial && link.transport->onReaderThread()) return link.transport->isReading();
     TabletInformation information;
     return getInformation(&information) != 0;
+}
+
+// ---- the pad's model ---------------------------------------------------------------------
+
+const PadModelInfo& ZELTablet::model() {
+    const Link link = currentLink();
+    if (link.transport && link.serial && !hidConnected_.load(std::memory_order_acquire) &&
+        !link.transport->onReaderThread()) {
+        std::lock_guard<std::mutex> lock(identifyLock_);
+        if (identifiedConnection_ != link.connection) {
+            identifiedConnection_ = link.connection;
+            const uint32_t identified = identifySerialPad(*link.transport);
+            // A newer connection made meanwhile (another thread's connect) has its own pad.
+            if (currentLink().connection == link.connection)
+                productId.store(identified, std::memory_order_release);
+        }
+    }
+    return padModel(productId.load(std::memory_order_acquire));
+}
+
+uint32_t ZELTablet::identifySerialPad(Interface& link) {
+    uint8_t information[length::information] = {report::information};
+    if (!link.getFeature(information, sizeof information, nullptr)) return 0;
+    const PadModelInfo& named =
+        identifyPadModel(reinterpret_cast<const char*>(information + 1), modelStringBytes, nullptr);
+    if (named.productId != 0) return named.productId;
+    uint8_t capabilities[length::capabilities] = {report::capabilities};
+    if (!link.getFeature(capabilities, sizeof capabilities, nullptr)) return 0;
+    const ScreenSize screen{bigEndian16(capabilities + 7), bigEndian16(capabilities + 9)};
+    return identifyPadModel(nullptr, 0, &screen).productId;
 }
 
 // ---- identity ------------------------------------------------------------------------------
@@ -531,8 +564,7 @@ uint32_t ZELTablet::runKeyAgreement(const uint8_t* prime, uint32_t primeSize,
 // ---- pacing --------------------------------------------------------------------------------
 
 uint32_t ZELTablet::imageIntervalWaitMs(uint64_t nowMs) const {
-    const uint32_t product = productId.load(std::memory_order_acquire);
-    if (product == 0xA1 || product == 0xA2) return 0;
+    if (!padModel(productId.load(std::memory_order_acquire)).imageInterval) return 0;
     const uint64_t last = lastImageClock.load(std::memory_order_acquire);
     // The uptime never goes back; should a mark lie ahead of it all the same (another thread
     // marked between our reading the clock and the mark), the whole interval is still due.
@@ -541,6 +573,7 @@ uint32_t ZELTablet::imageIntervalWaitMs(uint64_t nowMs) const {
 }
 
 void ZELTablet::waitImageInterval() {
+    model();
     const uint32_t wait = imageIntervalWaitMs(platform::uptimeMs());
     if (wait > 0) platform::sleepMs(wait);
 }
@@ -555,8 +588,10 @@ bool ZELTablet::uploadImage(const ZELTabletImage& image) {
     TabletStatus padStatus;
     if (getStatus(&padStatus) && padStatus.statusCode != STAT_READY) return false;
 
-    const bool bulk =
-        bulkPipeOpen.load(std::memory_order_acquire) != 0 && image.encoding == ENCODING_RGB565;
+    // The bulk pipe belongs to a HID connection: a serial link has none, whatever the last HID
+    // connection opened, and takes a colour picture as data reports.
+    const bool bulk = !currentLink().serial && bulkPipeOpen.load(std::memory_order_acquire) != 0 &&
+                      image.encoding == ENCODING_RGB565;
     uint8_t start[length::startImage] = {
         report::startImage,
         static_cast<uint8_t>(bulk ? image.encoding + ENCODING_BULK : image.encoding)};

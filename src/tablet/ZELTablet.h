@@ -21,6 +21,7 @@
 
 #include "image/ZELTabletImage.h"
 #include "tablet/ComPortMap.h"
+#include "tablet/PadModels.h"
 #include "tablet/TabletCapabilities.h"
 #include "tablet/TabletInformation.h"
 #include "tablet/TabletStatus.h"
@@ -44,7 +45,7 @@ class ZELTablet : public InterfaceListener {
     using Delivery = int (*)(PenData* record);
 
     static constexpr uint32_t maxDeviceEntries = 10;
-    static constexpr uint32_t modelCount = 4;
+    static constexpr uint32_t modelCount = padModelCount;
     static constexpr uint32_t imageIntervalMs = 600;
     static constexpr uint32_t clearPauseMs = 100;
     static constexpr uint32_t penMessage = ZEL_PEN_MESSAGE;
@@ -130,13 +131,25 @@ class ZELTablet : public InterfaceListener {
 
     // ---- pacing of screen operations ----
     // Milliseconds still to wait before a screen clear or image upload may start: on pads
-    // other than 0xA1 and 0xA2, what is left of the 600 ms interval since lastImageClock at
-    // uptime `nowMs`, else 0. Never more than the interval itself, whatever the two times.
+    // whose model keeps the image interval (all but 0xA1 and 0xA2, and an unknown one), what
+    // is left of the 600 ms interval since lastImageClock at uptime `nowMs`, else 0. Never
+    // more than the interval itself, whatever the two times.
     uint32_t imageIntervalWaitMs(uint64_t nowMs) const;
-    // Sleeps out imageIntervalWaitMs(now).
+    // Sleeps out imageIntervalWaitMs(now), once the pad's model is known (model()).
     void waitImageInterval();
     // Records that a screen clear or image upload has just succeeded.
     void markImageDone();
+
+    // ---- the pad's model ----
+    // The connected pad's entry in the model table (PadModels.h), which decides the settings,
+    // the picture format, the bulk route and the image interval. After a HID connection it is
+    // the model of that connection's product ID, and serial connections keep it (a pad on a
+    // serial line has no USB product ID). On a serial link with no HID connection before, the
+    // pad is identified from its own information report (model string) and, when that does
+    // not decide, its capabilities (screen size): asked once per connection, on the first
+    // call that needs the model, from the host's thread. A pad that does not answer, or names
+    // no known model, stays of unknown model for that connection.
+    const PadModelInfo& model();
 
     // Serial port numbers to device paths.
     ComPortMap& comPorts() { return comPorts_; }
@@ -147,7 +160,8 @@ class ZELTablet : public InterfaceListener {
     // ---- pictures ----
     // Puts a prepared image on the pad's screen: refused while the pad reports itself busy
     // (a status that cannot be read does not stop it); a start report carrying the encoding
-    // (0x12 for colour through the open bulk pipe), the payload in one bulk write or in
+    // (0x12 for colour through the bulk pipe a HID connection opened; a serial link has
+    // none), the payload in one bulk write or in
     // 256-byte data reports of at most 253 bytes (252 for colour, so no pixel is split), a
     // 100 ms pause, the end report and another 100 ms. True when every step went out.
     bool uploadImage(const ZELTabletImage& image);
@@ -167,6 +181,7 @@ class ZELTablet : public InterfaceListener {
     struct Link {
         std::shared_ptr<Interface> transport;
         bool serial = false;
+        uint64_t connection = 0;  // which connect() made it; 0: none
     };
     mutable std::mutex linkLock_;  // held only to copy or swap `transport`
     // The current transport, if any.
@@ -177,9 +192,9 @@ class ZELTablet : public InterfaceListener {
     // pressure. 1 before any connection, so that a host reaching its pad only through a
     // serial port gets what a HID connection would give it.
     std::atomic<uint32_t> captureMode{1};
-    // USB product ID from the last successful HID connection; 0 before the first. Product
-    // gated operations treat 0 as a pad without the colour pad's extended settings, and the
-    // image interval applies to it.
+    // USB product ID from the last successful HID connection; before the first, the product
+    // a serial link's pad identified itself as (see model()), or 0 while it is not known.
+    // Product gated operations decide by its model-table entry (padModel()).
     std::atomic<uint32_t> productId{0};
     // platform::uptimeMs() when the last screen clear or image upload succeeded; 0 after a
     // HID connection (and before any). 64 bits: a 32-bit tick turns negative after 24.9 days
@@ -188,6 +203,8 @@ class ZELTablet : public InterfaceListener {
 
   private:
     Link currentLink() const;
+    // Identifies the pad of a serial link from its own answers (see model()).
+    uint32_t identifySerialPad(Interface& link);
     // The transport to send on from this thread, or null: none, or a serial link asked from
     // its own reader thread, which alone can receive the answer.
     std::shared_ptr<Interface> usableTransport() const;
@@ -216,6 +233,13 @@ class ZELTablet : public InterfaceListener {
     // The device instance ID the current connection's bulk pipe was opened for; guarded by
     // linkLock_.
     std::string bulkDeviceId_;
+    // Whether any HID connection succeeded: from then on serial links keep its product.
+    std::atomic<bool> hidConnected_{false};
+    // Numbers the connections (guarded by linkLock_), and the serial connection whose pad has
+    // been asked for its model (guarded by identifyLock_).
+    uint64_t connections_ = 0;
+    std::mutex identifyLock_;
+    uint64_t identifiedConnection_ = 0;
     // One key agreement at a time: the pen-data key is library-wide.
     std::mutex keyAgreementLock_;
     // Emptied by the destructor before the members go, so its place here is safe.

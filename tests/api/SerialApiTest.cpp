@@ -12,6 +12,31 @@ namespace {
 
 constexpr uint32_t serialPort = 9;
 
+// A 24-bit bottom-up BMP file, left half black, right half white.
+std::vector<uint8_t> bmpFile(uint32_t width, uint32_t height) {
+    const uint32_t stride = (width * 3 + 3) & ~3u;
+    const uint32_t size = 54 + stride * height;
+    std::vector<uint8_t> file(size, 0);
+    auto put32 = [&](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    file[0] = 'B', file[1] = 'M';
+    put32(2, size), put32(10, 54), put32(14, 40), put32(18, width), put32(22, height);
+    file[26] = 1, file[28] = 24;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = width / 2; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                file[54 + y * stride + x * 3 + c] = 0xFF;
+    return file;
+}
+
+std::vector<uint8_t> lastReport(int32_t pad, uint8_t id) {
+    uint8_t buffer[256];
+    const uint32_t length = SimulatorLastReport(pad, id, buffer, sizeof buffer);
+    return std::vector<uint8_t>(buffer, buffer + std::min<uint32_t>(length, sizeof buffer));
+}
+
 SimulatorFault fault(uint32_t kind, int32_t reportId, bool onSet, bool onGet, uint32_t times = 1) {
     return SimulatorFault{kind, reportId, onSet ? 1u : 0u, onGet ? 1u : 0u, 0, times, 0, 0};
 }
@@ -118,6 +143,68 @@ TEST_F(SerialHost, ColourSettingsAreReadBack) {
     EXPECT_EQ(SimulatorReportCount(pad, 0x28, false), 1u) << "each asked once";
     EXPECT_EQ(SimulatorReportCount(pad, 0x29, false), 1u);
     EXPECT_EQ(SimulatorReportCount(pad, 0x2B, false), 1u);
+}
+
+// A host that reaches its pads only over serial lines: each pad is known by what it says of
+// itself, and gets its own settings and picture format, pictures as data reports.
+TEST_F(SerialHost, PadsReachedOnlyOverSerialAreIdentifiedFromTheirAnswers) {
+    const std::vector<uint8_t> bmp = bmpFile(40, 20);
+    struct Expected {
+        uint32_t productId;
+        int encoding;  // of the start report; -1: pictures refused
+        bool settings;
+    };
+    for (const Expected& expected : {Expected{0xA3, 0x02, true}, Expected{0xA1, 0x01, false},
+                                     Expected{0xA2, 0x00, false}, Expected{0xA4, -1, false}}) {
+        SCOPED_TRACE(expected.productId);
+        const int32_t pad = SimulatorAttachPad(expected.productId, expected.productId);
+        if (!connectSerial(pad)) GTEST_SKIP() << "no pty";
+        EXPECT_EQ(setnoZImage(uint32_t(bmp.size()), bmp.data()), expected.encoding >= 0 ? 1 : 0);
+        if (expected.encoding >= 0) {
+            EXPECT_EQ(lastReport(pad, 0x25),
+                      std::vector<uint8_t>({0x25, uint8_t(expected.encoding)}));
+            EXPECT_GE(SimulatorReportCount(pad, 0x26, true), 1u) << "data reports on a serial line";
+        } else {
+            EXPECT_EQ(readLog(), "Image Load Error. Unrecognised model product id '0xa4'\r\n");
+        }
+        EXPECT_TRUE(SetPenProperties(2, 0x1234));
+        EXPECT_EQ(SimulatorReportCount(pad, 0x28, true), expected.settings ? 1u : 0u);
+        EXPECT_EQ(GetBacklightBrightness() != 0xFFFFFFFFu, expected.settings);
+        EXPECT_EQ(SimulatorReportCount(pad, 0x08, false), 1u) << "asked once per connection";
+        EXPECT_EQ(Disconnect(), 0);
+    }
+}
+
+// A pad that does not say what it is stays of unknown model for that connection, is not asked
+// again on every call, and is asked again on the next connection.
+TEST_F(SerialHost, APadThatDoesNotSayWhatItIsStaysUnknown) {
+    const int32_t pad = SimulatorAttachPad(0xA3, 0x3);
+    SimulatorFault refuse = fault(ZEL_SIM_FAULT_REFUSE, 0x08, false, true);
+    refuse.code = 1;
+    ASSERT_TRUE(SimulatorAddFault(pad, &refuse));
+    if (!connectSerial(pad)) GTEST_SKIP() << "no pty";
+    EXPECT_TRUE(SetPenProperties(2, 0x1234));
+    EXPECT_EQ(readLog(),
+              "Tablet doesn't support the SetPenProperties function. Doing nothing.\r\n");
+    EXPECT_EQ(setnoZImage(uint32_t(bmpFile(8, 8).size()), bmpFile(8, 8).data()), 0);
+    EXPECT_EQ(SimulatorReportCount(pad, 0x28, true), 0u);
+    EXPECT_EQ(SimulatorReportCount(pad, 0x08, false), 0u) << "the refusal is not counted";
+    ASSERT_TRUE(Connect(window(), serialPort));
+    EXPECT_TRUE(SetPenProperties(2, 0x1234));
+    EXPECT_EQ(SimulatorReportCount(pad, 0x28, true), 1u) << "identified on the new connection";
+}
+
+// A serial line has no bulk pipe: after a HID connection that opened the colour pad's pipe,
+// a colour picture on the serial line goes as data reports and arrives.
+TEST_F(SerialHost, ColourPicturesGoAsDataReportsOnASerialLine) {
+    const std::vector<uint8_t> bmp = bmpFile(40, 20);
+    const int32_t pad = connectTo(0xA3, 0x33);
+    ASSERT_EQ(setnoZImage(uint32_t(bmp.size()), bmp.data()), 1);
+    EXPECT_EQ(lastReport(pad, 0x25), std::vector<uint8_t>({0x25, 0x12})) << "bulk over HID";
+    if (!connectSerial(pad)) GTEST_SKIP() << "no pty";
+    ASSERT_EQ(setnoZImage(uint32_t(bmp.size()), bmp.data()), 1) << readLog();
+    EXPECT_EQ(lastReport(pad, 0x25), std::vector<uint8_t>({0x25, 0x02}));
+    EXPECT_EQ(SimulatorReportCount(pad, 0x26, true), (480u * 272 * 2 + 251) / 252);
 }
 
 }  // namespace
