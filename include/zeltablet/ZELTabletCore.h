@@ -216,9 +216,16 @@ ZEL_API int setnoZImage(uint32_t byteCount, const uint8_t* bytes);
 
 /* ---- Pen input ------------------------------------------------------------------------ */
 
-/** Registers the simple callback (NULL clears it). 1 (0 only when out of memory). */
+/**
+ * Registers the simple callback (NULL clears it). 1; 0 only when out of memory, and then the
+ * previous registration stays.
+ */
 ZEL_API int onCDllCallback(PenCallback callback);
-/** Registers the extended callback and its context; it takes precedence. Always 1. */
+/**
+ * Registers the extended callback and its context (NULL clears it); while set, it takes
+ * precedence over the simple one. 1; 0 only when out of memory, and then the previous
+ * registration stays.
+ */
 ZEL_API int onCDllCallback_ext(PenCallbackExt callback, void* context);
 /**
  * Delivers one record to the registered callback, filtered by capture mode; returns the

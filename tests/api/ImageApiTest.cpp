@@ -85,10 +85,25 @@ TEST_F(Images, RefusalsAndTheirLogLines) {
     EXPECT_EQ(setImage(nullptr), 0);
     EXPECT_EQ(readLog(), "File not provided");
 
+    // 0xA4: no picture is converted for it, but ready bytes go out unchanged with encoding 1,
+    // as to every pad.
     int32_t pad = connectTo(0xA4, 0x44);
     EXPECT_EQ(setnoZImage(uint32_t(bmp.size()), bmp.data()), 0);
     EXPECT_EQ(readLog(), "Image Load Error. Unrecognised model product id '0xa4'\r\n");
+    {
+        std::ofstream("picture.bmp", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
+    }
+    EXPECT_EQ(setImage("picture.bmp"), 0);
+    EXPECT_EQ(readLog(), "Image Load Error. Unrecognised model product_id '0xa4'\r\n");
     EXPECT_EQ(SimulatorReportCount(pad, 0x25, true), 0u);
+    const uint8_t ready[] = {0x78, 0x9C, 0x01, 0x02, 0x03};
+    ASSERT_EQ(setZImage(sizeof ready, ready), 1);
+    EXPECT_EQ(lastReport(pad, 0x25), std::vector<uint8_t>({0x25, 0x01}));
+    const std::vector<uint8_t> data = lastReport(pad, 0x26);
+    ASSERT_EQ(data.size(), 256u);
+    EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 8),
+              std::vector<uint8_t>({0x26, sizeof ready, 0, 0x78, 0x9C, 0x01, 0x02, 0x03}));
     ASSERT_EQ(Disconnect(), 0);
 
     pad = connectTo(0xA2, 0x22);
