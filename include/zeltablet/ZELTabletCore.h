@@ -18,18 +18,35 @@
  *   together and replaced as one: a callback is never called with another registration's
  *   context. A call already running when the callback is replaced finishes with the old
  *   callback and context. Once Disconnect (or Connect, listDevices) has ended a connection on a
- *   host thread, no callback of that connection is running or will run.
+ *   host thread, no callback of that connection is running or will run (unless a callback
+ *   broke the 10 second limit below).
  * - Notifications (see ZELWindow) are posted from the reader thread and never block it.
  * - Inside a pen callback the host may call the exported functions, Disconnect and Connect
  *   included. Disconnect there ends the connection at once: no further sample of that
  *   connection reaches a callback, the call returns 0 as on any thread, and the library
  *   stops the reader and closes the pad on a thread of its own once the callback has
- *   returned. Connect there releases the old connection the same way and opens the new
- *   one. On a serial connection the pad's answers arrive on the very thread that runs the
- *   callback, so inside the callback every function that must hear from the pad fails at
+ *   returned. On a serial connection the pad's answers arrive on the very thread that runs
+ *   the callback, so inside the callback every function that must hear from the pad fails at
  *   once (isConnected there reports the open link as connected, so Disconnect works).
- * - A callback must return within 10 seconds: a disconnection waits that long for it and then
- *   carries on without it.
+ * - Connect inside a pen callback releases the old connection the same way and opens the new
+ *   one, and callbacks stay one at a time and in the pad's order: the new connection's
+ *   samples wait (kept, not dropped) until the callback that called Connect has returned.
+ *   The rest of the report in hand still arrives first (the second sample of an encrypted
+ *   report whose first sample's callback reconnected), then the new connection's samples.
+ *   Reconnecting to the same serial port goes on with the open line, so no sample the pad
+ *   sends is lost. Over HID the new connection opens the device anew: a report the pad sends
+ *   in the moment between the old reader stopping and the new open reaching the system goes
+ *   to the old, closed connection and is lost (the operating system gives each open handle
+ *   only the reports that arrive after it was opened).
+ * - A callback must return within 10 seconds: a disconnection (Disconnect, Connect,
+ *   listDevices on another thread) waits that long for it and then returns without it. The
+ *   connection is ended all the same and the library stays safe: the late callback is the
+ *   last of its connection (the rest of that connection's input is dropped), the old
+ *   connection's device stays open until it returns (a serial port opened exclusively cannot
+ *   be connected again until then), and a new connection's samples wait until it has
+ *   returned, so two callbacks still never run at once. On a serial connection Disconnect
+ *   first asks the pad for its information report, whose answer waits behind the callback:
+ *   it takes up to 15 seconds more and then ends the connection anyway.
  *
  * Memory
  * ------
@@ -160,7 +177,12 @@ ZEL_API bool Connect(ZELWindow window, uint32_t comPort);
 ZEL_API bool ConnectByUid(ZELWindow window, uint32_t comPort, int32_t modelSelector, uint32_t uid);
 /** True when a pad is connected and answers its information report. */
 ZEL_API bool isConnected(void);
-/** Releases the pad: 0 when a working connection was ended, 1 when there was none. */
+/**
+ * Releases the pad: 0 when a working connection was ended, 1 when there was none or it
+ * failed the connection test (isConnected); a connection that fails the test, say to a pad
+ * that was unplugged or does not answer, is ended as well. Afterwards nothing is connected
+ * and no sample of the old connection reaches a callback.
+ */
 ZEL_API int Disconnect(void);
 /**
  * The pad's model string (malloc'ed, caller frees), or NULL. At most 7 characters: a longer

@@ -73,13 +73,15 @@ bool isConnected(void) {
     return guarded(false, [](ZELTablet& tablet) { return tablet.isConnected(); });
 }
 
-// A transport that exists but fails the connection test is left in place: 1, nothing done.
-// A working connection is ended and 0 returned.
+// 0 when a working connection was ended, 1 otherwise. A transport that fails the connection
+// test (a pad that is gone or does not answer, say because its reader is stuck in a slow
+// callback) is released all the same: after Disconnect nothing is connected and no sample
+// of the old connection reaches a callback.
 int Disconnect(void) {
     return guarded(0, [](ZELTablet& tablet) {
-        if (!tablet.isConnected()) return 1;
+        const bool working = tablet.isConnected();
         tablet.disconnect();
-        return 0;
+        return working ? 0 : 1;
     });
 }
 

@@ -6,16 +6,15 @@
 namespace zel::platform {
 
 ReaderThread::~ReaderThread() {
-    stop(0);
+    join();
 }
 
 bool ReaderThread::start(std::function<void()> body) {
     std::lock_guard<std::mutex> lock(control_);
-    if (thread_.joinable()) return false;
+    if (current_.thread.joinable()) return false;
     auto completion = std::make_shared<Completion>();
     try {
-        // The thread owns a share of `completion`, so a detached thread outlives the runner safely.
-        thread_ = std::thread([completion, body = std::move(body)] {
+        current_.thread = std::thread([completion, body = std::move(body)] {
             body();
             std::lock_guard<std::mutex> done(completion->mutex);
             completion->finished = true;
@@ -24,57 +23,70 @@ bool ReaderThread::start(std::function<void()> body) {
     } catch (const std::system_error&) {
         return false;
     }
-    completion_ = std::move(completion);
+    current_.completion = std::move(completion);
     return true;
 }
 
 bool ReaderThread::stop(uint32_t timeoutMs) {
-    std::thread thread;
-    std::shared_ptr<Completion> completion;
+    Run run;
     {
         std::lock_guard<std::mutex> lock(control_);
-        if (!thread_.joinable()) return true;
-        thread = std::move(thread_);
-        completion = std::move(completion_);
-        stopping_ = thread.get_id();
+        if (!current_.thread.joinable()) return true;
+        run = std::move(current_);
+        current_ = Run{};
+        stopping_ = run.thread.get_id();
     }
-    // Until it has ended the thread is still this runner's: what it delivers while it finishes
-    // its current step belongs to it.
-    struct Forget {
-        ReaderThread& runner;
-        ~Forget() {
-            std::lock_guard<std::mutex> lock(runner.control_);
-            runner.stopping_ = std::thread::id();
-        }
-    } forget{*this};
-    if (thread.get_id() == std::this_thread::get_id()) {
-        // Stopping from inside the body (a callback that disconnects): the body ends once it
-        // returns to its loop, which cannot be waited for here.
-        thread.detach();
-        return false;
+    bool finished = false;
+    // Stopping from inside the body (a callback that disconnects) cannot wait for itself: the
+    // body ends once it returns to its loop.
+    if (run.thread.get_id() != std::this_thread::get_id()) {
+        std::unique_lock<std::mutex> wait(run.completion->mutex);
+        finished = run.completion->done.wait_for(wait, std::chrono::milliseconds(timeoutMs),
+                                                 [&] { return run.completion->finished; });
     }
-    bool finished;
-    {
-        std::unique_lock<std::mutex> lock(completion->mutex);
-        finished = completion->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                             [&] { return completion->finished; });
-    }
-    if (finished)
-        thread.join();
-    else
-        thread.detach();
+    if (finished) run.thread.join();
+    // Until it is given up on the thread is still this runner's: what it delivers while it
+    // finishes its current step belongs to it.
+    std::lock_guard<std::mutex> lock(control_);
+    stopping_ = std::thread::id();
+    if (!finished) stopped_.push_back(std::move(run));
     return finished;
+}
+
+void ReaderThread::join() {
+    std::vector<Run> runs;
+    {
+        std::lock_guard<std::mutex> lock(control_);
+        runs = std::move(stopped_);
+        stopped_.clear();
+        if (current_.thread.joinable()) runs.push_back(std::move(current_));
+        current_ = Run{};
+    }
+    for (Run& run : runs) {
+        if (run.thread.get_id() == std::this_thread::get_id())
+            run.thread.detach();
+        else
+            run.thread.join();
+    }
 }
 
 bool ReaderThread::started() const {
     std::lock_guard<std::mutex> lock(control_);
-    return thread_.joinable();
+    return current_.thread.joinable();
+}
+
+bool ReaderThread::finished() const {
+    std::lock_guard<std::mutex> lock(control_);
+    if (current_.completion && !current_.completion->isFinished()) return false;
+    for (const Run& run : stopped_)
+        if (!run.completion->isFinished()) return false;
+    return true;
 }
 
 bool ReaderThread::isCurrentThread() const {
     std::lock_guard<std::mutex> lock(control_);
     const std::thread::id self = std::this_thread::get_id();
-    return thread_.get_id() == self || stopping_ == self;
+    return current_.thread.get_id() == self || stopping_ == self;
 }
 
 }  // namespace zel::platform

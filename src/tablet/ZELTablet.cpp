@@ -17,6 +17,10 @@
 namespace zel {
 namespace {
 
+// Set on a reader thread whose transport a callback released to connect again: the rest of
+// the report in hand still reaches the host. The reader ends after that report.
+thread_local bool finishingReport = false;
+
 // Feature reports of the command set: ID and full length, ID included.
 namespace report {
 constexpr uint8_t status = 0x03;
@@ -118,24 +122,76 @@ ZELTablet::Link ZELTablet::swapLink(Link link) {
     return link;
 }
 
-void ZELTablet::releaseTransport() {
+void ZELTablet::releaseTransport(bool reconnecting) {
     // The old link is dropped here, outside the lock: destroying a transport joins its reader,
     // which may itself be waiting for the lock in onPenData.
     Link old = swapLink(Link{});
+    // Disconnecting after a reconnection in the same callback ends the report in hand too.
+    if (!reconnecting) finishingReport = false;
     // On any thread but its own reader, the reader is stopped before the release returns, even
     // when another thread still holds the transport: from then on no sample of it reaches the
     // host. Its own reader (a callback that disconnects or reconnects) ends once the callback
     // returns, before it reads again: a report it took from the pad then would be lost to the
-    // next connection.
+    // next connection. A reconnection lets it finish the report in hand (the second sample
+    // of an encrypted report) first.
     if (!old.transport) return;
-    if (old.transport->onReaderThread())
+    if (old.transport->onReaderThread()) {
         old.transport->requestStop();
-    else
+        if (reconnecting) finishingReport = true;
+        awaitReaderEnd(*old.transport, reconnecting);
+    } else {
         old.transport->stopReader();
+        // Still in a callback after the wait (a host breaking the time limit): it delivers
+        // nothing more, and the next connection's samples wait until that callback is over.
+        if (!old.transport->readerFinished()) awaitReaderEnd(*old.transport, false);
+    }
+}
+
+void ZELTablet::awaitReaderEnd(Interface& released, bool passOnHeldReports) {
+    {
+        std::lock_guard<std::mutex> lock(successionLock_);
+        ++endingReaders_;
+    }
+    Interface* transport = &released;
+    released.whenReaderEnds([this, transport, passOnHeldReports] {
+        releasedReaderEnded(passOnHeldReports ? transport : nullptr);
+    });
+}
+
+void ZELTablet::releasedReaderEnded(Interface* passingOn) {
+    // Runs on the ended reader's thread (or the releasing one), while `passingOn` exists. No
+    // pen gate is taken under successionLock_: a reader holds its gate in a callback that may
+    // connect, which takes successionLock_.
+    if (passingOn != nullptr) {
+        // Pen reports the released reader held but did not hand out go to the connection that
+        // replaced it, ahead of its own: they came from the pad first. Only a connection that
+        // is still held has delivered nothing yet, and it stays held while this reader counts.
+        std::shared_ptr<Interface> current = currentLink().transport;
+        bool held = false;
+        {
+            std::lock_guard<std::mutex> lock(successionLock_);
+            for (const std::weak_ptr<Interface>& successor : heldSuccessors_)
+                held = held || (current && !successor.owner_before(current) &&
+                                !current.owner_before(successor));
+        }
+        if (held) current->prependHeldReports(passingOn->takeHeldReports());
+    }
+    std::vector<std::shared_ptr<Interface>> lift;
+    {
+        std::lock_guard<std::mutex> lock(successionLock_);
+        if (--endingReaders_ != 0) return;
+        for (const std::weak_ptr<Interface>& successor : heldSuccessors_)
+            if (std::shared_ptr<Interface> transport = successor.lock()) lift.push_back(transport);
+        heldSuccessors_.clear();
+    }
+    for (const std::shared_ptr<Interface>& transport : lift)
+        transport->holdPenReports(false);
 }
 
 void ZELTablet::destroyTransport(Interface* transport) {
-    if (transport->onReaderThread()) {
+    // A reader that is still running (on this very thread, or stuck in a callback that
+    // overran the stop's wait) uses the object until it ends: the reaper waits for that.
+    if (transport->onReaderThread() || !transport->readerFinished()) {
         reaper_.retire(std::unique_ptr<Interface>(transport));
         return;
     }
@@ -163,8 +219,23 @@ bool ZELTablet::writeBulk(uint8_t* data, uint32_t length, uint32_t* status) {
 }
 
 std::shared_ptr<Interface> ZELTablet::adopt(std::unique_ptr<Interface> transport) {
-    return std::shared_ptr<Interface>(transport.release(),
-                                      [this](Interface* released) { destroyTransport(released); });
+    transport->setStopTimeoutMs(readerStopTimeoutMs_.load(std::memory_order_relaxed));
+    std::shared_ptr<Interface> adopted(transport.release(),
+                                       [this](Interface* released) { destroyTransport(released); });
+    // While a released reader still runs a callback (or finishes its report), the new one
+    // keeps its pen reports: one callback at a time, in order. Its reader has not started, so
+    // holding costs nothing; it is taken outside successionLock_ (see releasedReaderEnded).
+    adopted->holdPenReports(true);
+    bool wanted = false;
+    {
+        std::lock_guard<std::mutex> lock(successionLock_);
+        if (endingReaders_ > 0) {
+            heldSuccessors_.push_back(adopted);
+            wanted = true;
+        }
+    }
+    if (!wanted) adopted->holdPenReports(false);
+    return adopted;
 }
 
 bool ZELTablet::get(uint8_t* report, uint32_t length, uint32_t* status) {
@@ -182,9 +253,10 @@ bool ZELTablet::set(uint8_t* report, uint32_t length, uint32_t* status) {
 void ZELTablet::onPenData(PenData& record) {
     {
         // A released transport's reader may still finish the report it was decoding; what it
-        // reads no longer belongs to the host's connection.
+        // reads no longer belongs to the host's connection, except the rest of a report whose
+        // callback reconnected.
         Link link = currentLink();
-        if (!link.transport || !link.transport->onReaderThread()) return;
+        if ((!link.transport || !link.transport->onReaderThread()) && !finishingReport) return;
     }
     if (delivery_ != nullptr) delivery_(&record);
     // Announced whatever the capture-mode filter did with the sample.
@@ -228,7 +300,7 @@ int ZELTablet::listDevices(ZELWindow window, uint32_t comPort, int32_t modelSele
     if (comPort != 0) return 1;  // pads on serial ports are not listed
 
     std::shared_ptr<Interface> probe = adopt(std::make_unique<HidInterface>(this));
-    swapLink(Link{probe, false});
+    swapLink(Link{probe, false, 0, {}});
 
     std::vector<platform::HidDeviceInfo> found;
     if (!platform::hidSystem().enumerate(found)) return 0;
@@ -260,7 +332,8 @@ int ZELTablet::listDevices(ZELWindow window, uint32_t comPort, int32_t modelSele
 
 int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector, uint32_t uid) {
     notifyWindow.store(window, std::memory_order_release);
-    releaseTransport();
+    const Link previous = currentLink();
+    releaseTransport(true);
 
     uint64_t connection = 0;
     {
@@ -273,15 +346,24 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
         // until it identifies itself (model()).
         if (!hidConnected_.load(std::memory_order_acquire))
             productId.store(0, std::memory_order_release);
-        std::shared_ptr<Interface> serial = adopt(std::make_unique<SerialInterface>(this));
-        swapLink(Link{serial, true, connection});
         const std::string path = comPorts_.path(comPort);
-        if (!serial->open(path.c_str())) return 0;
+        auto line = std::make_unique<SerialInterface>(this);
+        // Reconnecting to the same port from inside a callback of that line: the new
+        // connection goes on with the open line rather than closing and reopening it, which
+        // would lose what the pad sent meanwhile (and an exclusive port could not reopen while
+        // the old reader, this thread, still holds it).
+        const bool sameLine =
+            previous.transport && previous.serial && previous.path == path &&
+            previous.transport->onReaderThread() &&
+            line->takeOverLine(static_cast<SerialInterface&>(*previous.transport));
+        std::shared_ptr<Interface> serial = adopt(std::move(line));
+        swapLink(Link{serial, true, connection, path});
+        if (!sameLine && !serial->open(path.c_str())) return 0;
         return serial->startReader() ? 1 : 0;
     }
 
     std::shared_ptr<Interface> hid = adopt(std::make_unique<HidInterface>(this));
-    swapLink(Link{hid, false, connection});
+    swapLink(Link{hid, false, connection, {}});
     std::vector<platform::HidDeviceInfo> found;
     if (!platform::hidSystem().enumerate(found)) return 0;
     const platform::HidDeviceInfo* selected = nullptr;

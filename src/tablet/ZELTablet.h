@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "image/ZELTabletImage.h"
 #include "tablet/ComPortMap.h"
@@ -166,8 +167,17 @@ class ZELTablet : public InterfaceListener {
     // 100 ms pause, the end report and another 100 ms. True when every step went out.
     bool uploadImage(const ZELTabletImage& image);
 
-    // Waits until transports released on their own reader thread have been destroyed.
+    // Waits until transports released on their own reader thread, or whose reader outlived
+    // the stop's wait, have been destroyed.
     void drainReleased() { reaper_.drain(); }
+
+    // How long a release waits for a transport's reader (Interface::readerStopTimeoutMs
+    // unless changed; applies to transports created from then on). A reader still in a
+    // callback after that is left to finish on its own: its transport is destroyed once it
+    // has ended, and nothing it reads reaches the host any more.
+    void setReaderStopTimeoutMs(uint32_t ms) {
+        readerStopTimeoutMs_.store(ms, std::memory_order_relaxed);
+    }
 
     // ---- fields, in their order; atomics because the reader thread and a host thread may
     // use them at the same time ----
@@ -182,6 +192,7 @@ class ZELTablet : public InterfaceListener {
         std::shared_ptr<Interface> transport;
         bool serial = false;
         uint64_t connection = 0;  // which connect() made it; 0: none
+        std::string path;         // a serial link's port
     };
     mutable std::mutex linkLock_;  // held only to copy or swap `transport`
     // The current transport, if any.
@@ -211,7 +222,14 @@ class ZELTablet : public InterfaceListener {
     // Makes `link` current and returns the previous one for the caller to drop outside the
     // lock.
     Link swapLink(Link link);
-    void releaseTransport();
+    // `reconnecting`: a connection follows at once (see onPenData).
+    void releaseTransport(bool reconnecting = false);
+    // Counts a released transport whose reader has not ended yet; connections made meanwhile
+    // hold their pen reports until it has.
+    // `passOnHeldReports`: a reconnection from the reader's own callback, whose held pen
+    // reports go to the new connection.
+    void awaitReaderEnd(Interface& released, bool passOnHeldReports);
+    void releasedReaderEnded(Interface* passingOn);
     std::shared_ptr<Interface> adopt(std::unique_ptr<Interface> transport);
     // Destroys a transport, or hands it to the reaper when this is its own reader thread.
     void destroyTransport(Interface* transport);
@@ -229,6 +247,7 @@ class ZELTablet : public InterfaceListener {
                              uint32_t generatorSize);
 
     Delivery delivery_;
+    std::atomic<uint32_t> readerStopTimeoutMs_{Interface::readerStopTimeoutMs};
     ComPortMap comPorts_;
     // The device instance ID the current connection's bulk pipe was opened for; guarded by
     // linkLock_.
@@ -240,6 +259,11 @@ class ZELTablet : public InterfaceListener {
     uint64_t connections_ = 0;
     std::mutex identifyLock_;
     uint64_t identifiedConnection_ = 0;
+    // Released transports whose reader still runs, and the transports made meanwhile, whose
+    // pen reports are held until those readers have ended.
+    std::mutex successionLock_;
+    uint32_t endingReaders_ = 0;
+    std::vector<std::weak_ptr<Interface>> heldSuccessors_;
     // One key agreement at a time: the pen-data key is library-wide.
     std::mutex keyAgreementLock_;
     // Emptied by the destructor before the members go, so its place here is safe.

@@ -20,6 +20,7 @@ HidInterface::HidInterface(InterfaceListener* listener) : Interface(listener) {}
 
 HidInterface::~HidInterface() {
     HidInterface::stopReader();
+    endReader();
     Interface::close();
     std::lock_guard<std::mutex> lock(bulkMutex);
     bulkPipe.reset();

@@ -18,7 +18,7 @@ static_assert(encryptedPenReportLength == 1 + aesBlockSize, "one AES block after
 Interface::Interface(InterfaceListener* listener) : listener(listener) {}
 
 Interface::~Interface() {
-    Interface::stopReader();
+    endReader();
     Interface::close();
 }
 
@@ -35,7 +35,12 @@ void Interface::close() {
 bool Interface::startReader() {
     running.store(1, std::memory_order_release);
     const uint32_t generation = readerGeneration.fetch_add(1, std::memory_order_acq_rel) + 1;
+    {
+        std::lock_guard<std::mutex> lock(endLock);
+        ++liveReaders;
+    }
     if (!readerThread.start([this, generation] { readerLoop(generation); })) {
+        readerEnded();
         requestStop();
         close();
         return false;
@@ -43,20 +48,70 @@ bool Interface::startReader() {
     return true;
 }
 
+void Interface::readerEnded() {
+    std::function<void()> action;
+    {
+        std::lock_guard<std::mutex> lock(endLock);
+        if (--liveReaders == 0) action = std::move(endAction);
+        endAction = nullptr;
+    }
+    if (action) action();
+}
+
+void Interface::whenReaderEnds(std::function<void()> action) {
+    {
+        std::lock_guard<std::mutex> lock(endLock);
+        if (liveReaders > 0) {
+            endAction = std::move(action);
+            return;
+        }
+    }
+    if (action) action();
+}
+
 void Interface::stopReader() {
     if (!readerThread.started()) return;
     requestStop();
-    readerThread.stop(readerStopTimeoutMs);
+    readerThread.stop(stopTimeoutMs());
+}
+
+void Interface::endReader() {
+    // The subclass has already woken a blocked read in its own stopReader; this is the
+    // base's, which only clears the flag and waits its bounded time.
+    Interface::stopReader();
+    readerThread.join();
 }
 
 void Interface::holdPenReports(bool hold) {
     ZEL_DEBUG_ASSERT(!onReaderThread(),
                      "holdPenReports waits for the reader: not on the reader thread");
+    bool lifted = false;
     {
         std::lock_guard<std::mutex> gate(penGate);
-        penReportsHeld = hold;
+        if (hold) {
+            ++penReportHolds;
+        } else if (penReportHolds > 0) {
+            lifted = --penReportHolds == 0;
+        }
     }
-    if (!hold) wakeReader();
+    if (lifted) wakeReader();
+}
+
+std::deque<std::vector<uint8_t>> Interface::takeHeldReports() {
+    std::lock_guard<std::mutex> gate(penGate);
+    std::deque<std::vector<uint8_t>> reports;
+    reports.swap(heldReports);
+    return reports;
+}
+
+void Interface::prependHeldReports(std::deque<std::vector<uint8_t>> reports) {
+    if (reports.empty()) return;
+    std::lock_guard<std::mutex> gate(penGate);
+    while (!heldReports.empty() && reports.size() < heldReportLimit) {
+        reports.push_back(std::move(heldReports.front()));
+        heldReports.pop_front();
+    }
+    heldReports.swap(reports);
 }
 
 void Interface::deliver(PenData& record, uint8_t* report, uint32_t length) {
@@ -71,21 +126,30 @@ void Interface::readerLoop(uint32_t generation) {
            readerGeneration.load(std::memory_order_acquire) == generation) {
         const uint32_t length = readInput(buffer, sizeof buffer, readerTimeoutMs);
         std::lock_guard<std::mutex> gate(penGate);
-        while (!penReportsHeld && !heldReports.empty()) {
+        // A reader stopped by the callback of a held report (a disconnection or reconnection
+        // from inside it) hands out nothing more: the report just read joins the held ones,
+        // which a reconnection passes on to the next connection.
+        bool deliveredHeld = false;
+        while (penReportHolds == 0 && !heldReports.empty() && isReading() &&
+               readerGeneration.load(std::memory_order_acquire) == generation) {
             std::vector<uint8_t> report = std::move(heldReports.front());
             heldReports.pop_front();
             deliver(record, report.data(), static_cast<uint32_t>(report.size()));
+            deliveredHeld = true;
         }
         if (length == 0) continue;
         const uint8_t id = buffer[0];
-        if (penReportsHeld &&
+        const bool stoppedMeanwhile = deliveredHeld && !isReading();
+        if ((penReportHolds != 0 || stoppedMeanwhile) &&
             (id == penReport || id == encryptedPenReport || id == timedPenReport)) {
             if (heldReports.size() < heldReportLimit)
                 heldReports.emplace_back(buffer, buffer + length);
             continue;
         }
+        if (stoppedMeanwhile) continue;
         deliver(record, buffer, length);
     }
+    readerEnded();
 }
 
 // Sample layout (6 bytes): byte 0 bit 7 ready, bits 6..4 switches, bits 3..0 pressure bits

@@ -3,8 +3,9 @@
 // input reports into PenData records for its listener.
 //
 // Life of a transport: construct, open, startReader; then any number of getFeature,
-// setFeature, writeBulk (openBulk once, HID only); destruction stops the reader and closes the
-// device. One object serves one connection.
+// setFeature, writeBulk (openBulk once, HID only); destruction stops the reader, waits for it
+// to end (without a bound: a reader stuck in a listener callback still uses this object) and
+// closes the device. One object serves one connection.
 //
 // Threads: the reader thread alone calls readInput, decodePenData and the listener's
 // onPenData. getFeature, setFeature and writeBulk run on the host's thread while it reads.
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -55,9 +57,22 @@ class Interface {
     // Starts the reader thread; on failure the device is closed and false returned.
     virtual bool startReader();
 
-    // Stops the reader thread, waiting at most readerStopTimeoutMs. Transports first wake a
-    // reader blocked in a read, then call this.
+    // Stops the reader thread, waiting at most stopTimeoutMs() for it. Transports first wake a
+    // reader blocked in a read, then call this. A reader that did not end in time (its
+    // listener callback has not returned) goes on to the end of the report in hand and then
+    // ends without reading again; the object must outlive it (readerFinished(), endReader()).
     virtual void stopReader();
+
+    // Stops the reader and waits, without a bound, until every reader thread of this object
+    // has ended. Every transport's destructor runs it before its own members go.
+    void endReader();
+
+    // Whether no reader thread of this object is running any more (also when none started).
+    bool readerFinished() const { return readerThread.finished(); }
+
+    // How long stopReader waits for the reader (readerStopTimeoutMs unless changed).
+    uint32_t stopTimeoutMs() const { return stopTimeout.load(std::memory_order_relaxed); }
+    void setStopTimeoutMs(uint32_t ms) { stopTimeout.store(ms, std::memory_order_relaxed); }
 
     // Fetches the feature report whose ID is buffer[0] into `buffer`. `status` (may be null)
     // receives a device error code where the transport reports one.
@@ -90,10 +105,21 @@ class Interface {
     // but keeps pen reports, in arrival order, instead of decoding them; once the hold is
     // lifted it decodes them before anything newer. Holding waits until a report being
     // decoded has been delivered, so that from then on nothing is decrypted until the hold is
-    // lifted: the pen-data key changes under a hold. Never call it on the reader thread (it
-    // would wait for itself). Beyond heldReportLimit held reports (minutes of pen data) the
-    // newest are dropped.
+    // lifted: the pen-data key changes under a hold. Holds nest: each hold(true) is lifted by
+    // one hold(false), and reports flow again when the last one is. Never call it on the
+    // reader thread (it would wait for itself). Beyond heldReportLimit held reports (minutes
+    // of pen data) the newest are dropped.
     void holdPenReports(bool hold);
+
+    // Hands out the pen reports held and not yet delivered (oldest first), leaving none.
+    std::deque<std::vector<uint8_t>> takeHeldReports();
+    // Puts `reports` in front of the held ones: they came from the pad before those.
+    void prependHeldReports(std::deque<std::vector<uint8_t>> reports);
+
+    // Runs `action` once no reader thread of this object is running any more: at once when
+    // none runs, else on the last reader thread as it ends (after its loop, while the object
+    // still exists). A later call replaces an action not yet run.
+    void whenReaderEnds(std::function<void()> action);
 
   protected:
     // Opens the OS device for `path`; the base open() stores what it returns.
@@ -114,14 +140,22 @@ class Interface {
     // out (a callback that did not return in time) ends once it gets back here, even when the
     // transport has been restarted meanwhile.
     void readerLoop(uint32_t generation);
+    // Counts a reader loop out and runs the end action after the last one.
+    void readerEnded();
     void deliver(PenData& record, uint8_t* report, uint32_t length);
     void decodeSample(PenData& out, const uint8_t* sample);
 
+    std::atomic<uint32_t> stopTimeout{readerStopTimeoutMs};
     // Held by the reader while it decodes and delivers, and by holdPenReports.
     std::mutex penGate;
-    bool penReportsHeld = false;
+    uint32_t penReportHolds = 0;
     std::deque<std::vector<uint8_t>> heldReports;
     std::atomic<uint32_t> readerGeneration{0};
+
+    // Reader loops started and not yet ended, and what to run when the last one ends.
+    std::mutex endLock;
+    uint32_t liveReaders = 0;
+    std::function<void()> endAction;
 };
 
 }  // namespace zel

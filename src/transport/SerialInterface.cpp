@@ -34,6 +34,7 @@ SerialInterface::SerialInterface(InterfaceListener* listener, platform::SerialSy
 
 SerialInterface::~SerialInterface() {
     SerialInterface::stopReader();
+    endReader();
     close();
 }
 
@@ -46,6 +47,22 @@ bool SerialInterface::open(const char* path) {
     received = 0;
     frameLength = 0;
     return Interface::open(path);
+}
+
+bool SerialInterface::takeOverLine(SerialInterface& previous) {
+    {
+        // Another thread may be sending on `previous` (its frames then fail, as on a closed
+        // line); its reader is this thread, so the receive state is safe to take.
+        std::lock_guard<std::mutex> lock(previous.writeLock);
+        if (!previous.device) return false;
+        device = std::move(previous.device);
+    }
+    std::memcpy(receiveBuffer, previous.receiveBuffer, sizeof receiveBuffer);
+    received = previous.received;
+    frameLength = previous.frameLength;
+    previous.received = 0;
+    previous.frameLength = 0;
+    return true;
 }
 
 void SerialInterface::stopReader() {
@@ -128,9 +145,9 @@ uint32_t SerialInterface::_decode(const uint8_t* groups, uint32_t count, uint8_t
 // ---- the line --------------------------------------------------------------------------------
 
 uint32_t SerialInterface::_send(const uint8_t* frame, uint32_t length, uint32_t timeoutMs) {
+    std::lock_guard<std::mutex> lock(writeLock);  // also keeps the line from being taken over
     platform::SerialPort* serialPort = port();
     if (serialPort == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(writeLock);
     return serialPort->write(frame, length, timeoutMs);
 }
 

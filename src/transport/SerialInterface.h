@@ -69,6 +69,13 @@ class SerialInterface : public Interface {
     // Opens the port at 115,200 8N1 raw (the seam configures it) with empty receive state.
     bool open(const char* path) override;
 
+    // Takes over the open line of `previous`, a transport on the same port released from
+    // inside its own reader's callback (call it on that reader's thread, before starting this
+    // reader): the port as it is, with the bytes `previous` has read and not yet framed, so
+    // that nothing the pad sent is discarded by a close and a new open. `previous` is left
+    // closed. False when it had no open line.
+    bool takeOverLine(SerialInterface& previous);
+
     // Clears `running`, purges the port and wakes a reader waiting on it, then stops the thread.
     void stopReader() override;
 

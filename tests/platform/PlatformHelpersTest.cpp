@@ -77,20 +77,28 @@ TEST(ReaderThreadRunner, StopJoinsABodyThatEnds) {
     EXPECT_TRUE(runner.stop(10000)) << "stopping again is harmless";
 }
 
-TEST(ReaderThreadRunner, StopGivesUpOnABodyThatDoesNotEnd) {
+TEST(ReaderThreadRunner, StopGivesUpOnABodyThatDoesNotEndButJoinWaitsForIt) {
     auto release = std::make_shared<std::atomic<bool>>(false);
-    {
-        ReaderThread runner;
-        ASSERT_TRUE(runner.start([release] {
-            while (!*release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }));
-        EXPECT_FALSE(runner.stop(50)) << "left running, detached";
-        EXPECT_FALSE(runner.started());
-    }
-    // The detached body still owns what it captured and ends cleanly later.
-    *release = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::atomic<bool> ended{false};
+    ReaderThread runner;
+    ASSERT_TRUE(runner.start([release, &ended] {
+        while (!*release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ended = true;
+    }));
+    EXPECT_FALSE(runner.stop(50)) << "left running";
+    EXPECT_FALSE(runner.started());
+    EXPECT_FALSE(runner.finished()) << "still this runner's until it ends";
+    // A new body may start meanwhile; the one given up on is still waited for.
+    ASSERT_TRUE(runner.start([] {}));
+    std::thread releaser([release] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        *release = true;
+    });
+    runner.join();
+    EXPECT_TRUE(ended.load()) << "join returned before the body ended";
+    EXPECT_TRUE(runner.finished());
+    releaser.join();
 }
 
 TEST(ReaderThreadRunner, StopFromInsideTheBodyDoesNotDeadlock) {

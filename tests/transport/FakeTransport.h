@@ -16,7 +16,10 @@ namespace zel::test {
 class FakeTransport : public Interface {
   public:
     using Interface::Interface;
-    ~FakeTransport() override { FakeTransport::stopReader(); }
+    ~FakeTransport() override {
+        FakeTransport::stopReader();
+        endReader();
+    }
 
     void push(std::vector<uint8_t> report) {
         {
