@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/LibraryPin.h"
 #include "sim/PadProtocol.h"
 
 namespace zel::sim {
@@ -69,6 +70,7 @@ bool SerialPadServer::start() {
     if (!stopSignal_.valid()) return false;
     stopping_ = false;
     penWake_ = false;
+    platform::keepLibraryLoaded();  // a host unloading the library must not unmap these threads
     receiver_ = std::thread([this] { receiveLoop(); });
     penSender_ = std::thread([this] { penLoop(); });
     return true;

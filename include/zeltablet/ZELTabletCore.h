@@ -47,6 +47,14 @@
  *   returned, so two callbacks still never run at once. On a serial connection Disconnect
  *   first asks the pad for its information report, whose answer waits behind the callback:
  *   it takes up to 15 seconds more and then ends the connection anyway.
+ * - Unloading: once the library has started a thread of its own (a pad's reader, the
+ *   virtual pad's serial line), it stays loaded until the process ends. dlclose (or
+ *   FreeLibrary on Windows) then does not unload it: a connection left open goes on, its
+ *   callbacks keep being called, and no thread of the library is ever left running in
+ *   unmapped code. Its threads are not stopped at unload (which on Windows could not wait
+ *   for them at all): a host that wants them gone calls Disconnect and SimulatorDisable
+ *   before it lets go of the library. A library that never started a thread unloads as
+ *   any other.
  *
  * Memory
  * ------

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/DebugAssert.h"
+#include "platform/LibraryPin.h"
 
 namespace zel {
 
@@ -16,6 +17,7 @@ void TransportReaper::retire(std::unique_ptr<Interface> transport) {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(transport));
     if (workerActive_) return;
+    platform::keepLibraryLoaded();
     try {
         // Detached: the worker touches nothing of this object after it has cleared
         // workerActive_ and released the lock, which is what drain() waits for.

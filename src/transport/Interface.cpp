@@ -2,6 +2,7 @@
 
 #include "crypto/AES.h"
 #include "platform/DebugAssert.h"
+#include "platform/LibraryPin.h"
 
 namespace zel {
 namespace {
@@ -39,6 +40,7 @@ bool Interface::startReader() {
         std::lock_guard<std::mutex> lock(endLock);
         ++liveReaders;
     }
+    platform::keepLibraryLoaded();  // a reader must never outlive the library's code
     if (!readerThread.start([this, generation] { readerLoop(generation); })) {
         readerEnded();
         requestStop();
