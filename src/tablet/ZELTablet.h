@@ -183,7 +183,8 @@ class ZELTablet : public InterfaceListener {
     // use them at the same time ----
     // Where pen notifications are posted (0: nowhere). Set by listDevices and connect.
     std::atomic<ZELWindow> notifyWindow{0};
-    // 1 when the colour pad's bulk image pipe was opened at connection.
+    // 1 when the colour pad's bulk image pipe was opened at its HID connection. Serial
+    // connections leave it as it was but never use it: a serial link has no bulk pipe.
     std::atomic<uint32_t> bulkPipeOpen{0};
 
   private:
