@@ -91,10 +91,8 @@ const Route kRoutes[] = {
 // The pauses of the operation itself: two of 100 ms (around the clear, or after the image
 // data and after the end report), after a wait of `wait` ms when there is one.
 std::vector<uint32_t> pausesAfterWait(uint32_t wait) {
-    std::vector<uint32_t> pauses;
-    if (wait > 0) pauses.push_back(wait);
-    pauses.insert(pauses.end(), {100, 100});
-    return pauses;
+    if (wait == 0) return {100, 100};
+    return {wait, 100, 100};
 }
 
 class ScreenPacing : public HostTest {
