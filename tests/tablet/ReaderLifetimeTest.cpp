@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/Platform.h"
+#include "sim/SerialPadServer.h"
 #include "sim/VirtualHidBackend.h"
 #include "tablet/ZELTablet.h"
 
@@ -82,6 +83,33 @@ TEST_F(OverrunningCallback, DisconnectGivesUpLeavesNothingConnectedAndTheReaderE
         pad->playStroke({{0, 4, 4, 100, 0, true}});
         EXPECT_TRUE(waitUntil([] { return delivered.load() >= 2; }));
     }
+}
+
+// The same on a serial line, whose reader also carries the pad's answers: the line's
+// transport stays alive for its late reader, and the next connection to the same port works.
+TEST_F(OverrunningCallback, SerialDisconnectGivesUpAndTheLineIsUsableAgain) {
+    sim::VirtualPad serialPad(0xA3, 2);
+    sim::SerialPadServer server(serialPad);
+    if (!server.start()) GTEST_SKIP() << "no pseudo-terminal available";
+    ZELTablet tablet(&slowDelivery);
+    tablet.setReaderStopTimeoutMs(100);
+    ASSERT_TRUE(tablet.comPorts().map(3, server.path().c_str()));
+    ASSERT_EQ(tablet.connect(0, 3, 0, 0), 1);
+    serialPad.playStroke({{0, 1, 1, 100, 0, true}, {0, 2, 2, 100, 0, true}});
+    ASSERT_TRUE(waitUntil([] { return entered.load() == 1; }));
+    tablet.disconnect();
+    EXPECT_FALSE(tablet.isConnected());
+    letGo = true;
+    serialPad.playStroke({{0, 3, 3, 100, 0, true}});
+    std::this_thread::sleep_for(50ms);
+    tablet.drainReleased();
+    EXPECT_EQ(entered.load(), 1) << "no callback after the disconnection returned";
+
+    ASSERT_EQ(tablet.connect(0, 3, 0, 0), 1);
+    EXPECT_TRUE(tablet.isConnected());
+    serialPad.playStroke({{0, 4, 4, 100, 0, true}});
+    EXPECT_TRUE(waitUntil([] { return delivered.load() >= 2; }));
+    tablet.disconnect();
 }
 
 TEST_F(OverrunningCallback, ReconnectWhileTheCallbackOverrunsKeepsOneCallbackAtATime) {
