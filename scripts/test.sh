@@ -17,8 +17,13 @@ failed=0
 run_build() {
   local name=$1; shift
   echo "=== $name build"
-  cmake -S . -B "build/$name" -G Ninja -DZEL_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
-  cmake --build "build/$name" -j "$jobs"
+  # Explicit returns: a caller that goes on after a failed stage (configs) turns off set -e.
+  if ! cmake -S . -B "build/$name" -G Ninja -DZEL_WARNINGS_AS_ERRORS=ON "$@" >/dev/null ||
+    ! cmake --build "build/$name" -j "$jobs"; then
+    echo "=== $name build failed"
+    failed=$((failed + 1))
+    return 1
+  fi
   local log="build/$name/ctest-summary.log" status=0
   ctest --test-dir "build/$name" --output-on-failure -j "$jobs" --timeout 600 | tee "$log" ||
     status=$?
@@ -95,7 +100,7 @@ run_windows() {
   return $status
 }
 
-builds=("${@:-release configs asan tsan windows}")
+builds=("${@:-release asan tsan windows configs}")
 for build in ${builds[*]}; do
   case "$build" in
     release) run_build release -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
