@@ -3,9 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <filesystem>
+#include <system_error>
 
 namespace zel::sim {
 namespace {
@@ -34,9 +37,57 @@ uint8_t widen6(unsigned v) {
     return static_cast<uint8_t>((v << 2) | (v >> 4));
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+namespace fs = std::filesystem;
+
+// Writes all of `bytes` to a file opened here; false unless every byte was written and the
+// file closed cleanly (a full disk often shows only when the buffered bytes go out at close).
+bool writeAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
+                         std::fflush(file) == 0 && std::ferror(file) == 0;
+    return std::fclose(file) == 0 && written;
+}
+
+// A name beside `target` that nothing uses yet.
+fs::path temporaryBeside(const fs::path& target) {
+    static std::atomic<uint32_t> counter{0};
+    const auto stamp = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    for (;;) {
+        fs::path candidate = target;
+        candidate += ".part-" + std::to_string(stamp) + "-" + std::to_string(counter++);
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(candidate, error))) return candidate;
+    }
+}
+
+// Replaces the file at `path` with `bytes`, all or nothing: the bytes go to a temporary file
+// beside it that is renamed into place once complete, so a failed write leaves what was there
+// and removes only the temporary. A symbolic link keeps pointing where it did and the file it
+// names is replaced. Something that is not a regular file (a device, a pipe) is written to
+// directly, as it cannot be replaced.
+bool replaceFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    fs::path target(path);
+    std::error_code error;
+    const fs::file_status status = fs::status(target, error);
+    if (fs::exists(status) && !fs::is_regular_file(status)) return writeAll(target, bytes);
+    if (fs::is_symlink(fs::symlink_status(target, error))) {
+        if (!fs::exists(status)) return writeAll(target, bytes);  // a link to nothing yet
+        target = fs::canonical(target, error);
+        if (error) return false;
+    }
+    const fs::path temporary = temporaryBeside(target);
+    bool done = writeAll(temporary, bytes);
+    if (done && fs::exists(status))
+        fs::permissions(temporary, status.permissions(), error);  // keep the file's mode
+    if (done) {
+        fs::rename(temporary, target, error);
+        done = !error;
+    }
+    if (!done) fs::remove(temporary, error);
+    return done;
+}
 
 }  // namespace
 
@@ -134,10 +185,7 @@ std::vector<uint8_t> Framebuffer::toPng() const {
 
 bool Framebuffer::writePng(const std::string& path) const {
     const std::vector<uint8_t> png = toPng();
-    if (png.empty()) return false;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file) return false;
-    return std::fwrite(png.data(), 1, png.size(), file.get()) == png.size();
+    return !png.empty() && replaceFile(path, png);
 }
 
 }  // namespace zel::sim

@@ -35,6 +35,8 @@ class Framebuffer {
 
     // The screen as an 8-bit RGB PNG file (zlib for the image data and the chunk CRCs).
     std::vector<uint8_t> toPng() const;
+    // Replaces the file at `path` with toPng(), whole or not at all: false (and whatever was
+    // at `path` left as it was) when the picture cannot be written completely.
     bool writePng(const std::string& path) const;
 
   private:

@@ -13,19 +13,21 @@ constexpr const char* usbPrefix = "virtual:usb";
 
 }  // namespace
 
-// One open virtual HID device. The pad's link faults that HID has no room for (a damaged CRC,
-// line noise, a pad-side CRC complaint) do not apply here; a dropped request is a failed
-// transfer and a delayed one answers late.
+// One open virtual HID device, bound to the plug it was opened on: once the pad has been
+// unplugged it stays dead, also after the pad is plugged back in (a new device node). The
+// pad's link faults that HID has no room for (a damaged CRC, line noise, a pad-side CRC
+// complaint) do not apply here; a dropped request is a failed transfer and a delayed one
+// answers late.
 class VirtualHidBackend::Device : public platform::HidDevice {
   public:
-    explicit Device(std::shared_ptr<VirtualPad> pad) : pad_(std::move(pad)) {}
+    Device(std::shared_ptr<VirtualPad> pad, PlugId plug) : pad_(std::move(pad)), plug_(plug) {}
     // Closing the device ends the host's session with the pad, and with it the encryption.
-    ~Device() override { pad_->hostClosed(); }
+    ~Device() override { pad_->hostClosed(plug_); }
 
-    bool check() override { return pad_->plugged(); }
+    bool check() override { return pad_->reachable(plug_); }
 
     bool getFeature(uint8_t* buffer, uint32_t length) override {
-        Answer answer = pad_->get(buffer[0]);
+        Answer answer = pad_->get(buffer[0], plug_);
         if (!carriedOut(answer) || answer.code != 0) return false;
         std::fill(buffer, buffer + length, 0);
         std::copy_n(answer.report.begin(), std::min<size_t>(length, answer.report.size()), buffer);
@@ -35,13 +37,13 @@ class VirtualHidBackend::Device : public platform::HidDevice {
     // The transfer succeeds when the pad took the report; a command the pad refused shows in
     // its status report, as on the real device.
     bool setFeature(const uint8_t* buffer, uint32_t length) override {
-        return carriedOut(pad_->set(buffer, length));
+        return carriedOut(pad_->set(buffer, length, plug_));
     }
 
     platform::ReadResult readInput(uint8_t* buffer, uint32_t capacity,
                                    uint32_t timeoutMs) override {
         std::vector<uint8_t> report;
-        switch (pad_->readInput(report, timeoutMs, &wake_)) {
+        switch (pad_->readInput(report, timeoutMs, &wake_, plug_)) {
             case InputStatus::report: {
                 const uint32_t length =
                     static_cast<uint32_t>(std::min<size_t>(report.size(), capacity));
@@ -72,21 +74,22 @@ class VirtualHidBackend::Device : public platform::HidDevice {
     }
 
     std::shared_ptr<VirtualPad> pad_;
+    const PlugId plug_;
     std::atomic<bool> wake_{false};
 };
 
 class VirtualHidBackend::Pipe : public platform::BulkPipe {
   public:
-    Pipe(VirtualHidBackend& backend, std::shared_ptr<VirtualPad> pad)
-        : backend_(backend), pad_(std::move(pad)) {}
+    Pipe(VirtualHidBackend& backend, std::shared_ptr<VirtualPad> pad, PlugId plug)
+        : backend_(backend), pad_(std::move(pad)), plug_(plug) {}
 
     bool write(const uint8_t* data, uint32_t length) override {
         const uint32_t delayMs = backend_.bulkDelayMs_;
-        if (delayMs == 0) return pad_->bulkWrite(data, length);
+        if (delayMs == 0) return pad_->bulkWrite(data, length, plug_);
         // Complete on another thread, as the USB stack does, and wait for the completion.
         std::future<bool> done = std::async(std::launch::async, [&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-            return pad_->bulkWrite(data, length);
+            return pad_->bulkWrite(data, length, plug_);
         });
         return done.get();
     }
@@ -96,6 +99,7 @@ class VirtualHidBackend::Pipe : public platform::BulkPipe {
   private:
     VirtualHidBackend& backend_;
     std::shared_ptr<VirtualPad> pad_;
+    const PlugId plug_;
 };
 
 // Only colour pads have the bulk interface, and only while plugged in and reachable.
@@ -105,9 +109,10 @@ class VirtualHidBackend::BulkPipes : public platform::BulkPipeSystem {
 
     std::unique_ptr<platform::BulkPipe> open(const std::string& usbDeviceId) override {
         std::shared_ptr<VirtualPad> pad = backend_.find(usbDeviceId, usbPrefix);
-        if (!pad || !pad->model().colour || !pad->plugged() || !pad->bulkInterface())
-            return nullptr;
-        return std::make_unique<Pipe>(backend_, std::move(pad));
+        if (!pad || !pad->model().colour || !pad->bulkInterface()) return nullptr;
+        const PlugId plug = pad->plugId();
+        if (!pad->reachable(plug)) return nullptr;
+        return std::make_unique<Pipe>(backend_, std::move(pad), plug);
     }
 
   private:
@@ -159,8 +164,10 @@ bool VirtualHidBackend::enumerate(std::vector<platform::HidDeviceInfo>& out) {
 
 std::unique_ptr<platform::HidDevice> VirtualHidBackend::open(const std::string& path) {
     std::shared_ptr<VirtualPad> pad = find(path, devicePrefix);
-    if (!pad || !pad->plugged()) return nullptr;
-    return std::make_unique<Device>(std::move(pad));
+    if (!pad) return nullptr;
+    const PlugId plug = pad->plugId();
+    if (!pad->reachable(plug)) return nullptr;
+    return std::make_unique<Device>(std::move(pad), plug);
 }
 
 platform::BulkPipeSystem& VirtualHidBackend::bulkPipes() {

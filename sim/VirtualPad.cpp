@@ -118,10 +118,10 @@ Fault VirtualPad::takeFaultLocked(uint8_t reportId, bool isSet) {
     return Fault{};
 }
 
-Answer VirtualPad::set(const uint8_t* data, size_t length) {
+Answer VirtualPad::set(const uint8_t* data, size_t length, PlugId plug) {
     std::lock_guard<std::mutex> lock(mutex_);
     Answer answer;
-    if (!plugged_) {
+    if (!reachableLocked(plug)) {
         answer.unplugged = true;
         return answer;
     }
@@ -141,10 +141,10 @@ Answer VirtualPad::set(const uint8_t* data, size_t length) {
     return answer;
 }
 
-Answer VirtualPad::get(uint8_t reportId) {
+Answer VirtualPad::get(uint8_t reportId, PlugId plug) {
     std::lock_guard<std::mutex> lock(mutex_);
     Answer answer;
-    if (!plugged_) {
+    if (!reachableLocked(plug)) {
         answer.unplugged = true;
         return answer;
     }
@@ -392,9 +392,10 @@ uint8_t VirtualPad::finishImageLocked() {
     return code::ok;
 }
 
-bool VirtualPad::bulkWrite(const uint8_t* data, size_t length) {
+bool VirtualPad::bulkWrite(const uint8_t* data, size_t length, PlugId plug) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!plugged_ || !imageOpen_ || !imageBulk_ || (data == nullptr && length != 0)) return false;
+    if (!reachableLocked(plug) || !imageOpen_ || !imageBulk_ || (data == nullptr && length != 0))
+        return false;
     if (imagePayload_.size() + length > imagePayloadLimitLocked()) {
         imageOpen_ = false;
         imagePayload_.clear();
@@ -483,11 +484,11 @@ bool VirtualPad::dueReportLocked(std::vector<uint8_t>& out) {
 }
 
 InputStatus VirtualPad::waitDueLocked(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs,
-                                      std::atomic<bool>* wake) {
+                                      std::atomic<bool>* wake, PlugId plug) {
     using std::chrono::steady_clock;
     const auto deadline = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (!plugged_) return InputStatus::unplugged;
+        if (!reachableLocked(plug)) return InputStatus::unplugged;
         if (wake != nullptr && wake->exchange(false)) return InputStatus::woken;
         if (!samples_.empty() && nextDueLocked() <= now()) return InputStatus::report;
         const auto realNow = steady_clock::now();
@@ -504,16 +505,16 @@ InputStatus VirtualPad::waitDueLocked(std::unique_lock<std::mutex>& lock, uint32
 }
 
 InputStatus VirtualPad::readInput(std::vector<uint8_t>& out, uint32_t timeoutMs,
-                                  std::atomic<bool>* wake) {
+                                  std::atomic<bool>* wake, PlugId plug) {
     std::unique_lock<std::mutex> lock(mutex_);
-    const InputStatus status = waitDueLocked(lock, timeoutMs, wake);
+    const InputStatus status = waitDueLocked(lock, timeoutMs, wake, plug);
     if (status == InputStatus::report) dueReportLocked(out);
     return status;
 }
 
 InputStatus VirtualPad::waitInput(uint32_t timeoutMs, std::atomic<bool>* wake) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return waitDueLocked(lock, timeoutMs, wake);
+    return waitDueLocked(lock, timeoutMs, wake, anyPlug);
 }
 
 bool VirtualPad::pollInput(std::vector<uint8_t>& out) {
@@ -531,8 +532,9 @@ size_t VirtualPad::queuedSamples() const {
     return samples_.size();
 }
 
-void VirtualPad::hostClosed() {
+void VirtualPad::hostClosed(PlugId plug) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (plug != anyPlug && plug != plugId_) return;
     keyExchange_.reset();
     keyQuietUntilMs_ = 0;
 }
@@ -557,9 +559,11 @@ void VirtualPad::unplug() {
 }
 
 // Plugging back in loses what was in flight (an image being received, queued pen samples)
-// and the agreed key; the settings stay, as the pad keeps them in non-volatile memory.
+// and the agreed key; the settings stay, as the pad keeps them in non-volatile memory. The
+// pad comes back as a new device: handles of the earlier plug stay dead.
 void VirtualPad::replug() {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_) ++plugId_;
     plugged_ = true;
     keyExchange_.reset();
     keyQuietUntilMs_ = 0;
@@ -573,6 +577,16 @@ void VirtualPad::replug() {
 bool VirtualPad::plugged() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return plugged_;
+}
+
+PlugId VirtualPad::plugId() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return plugId_;
+}
+
+bool VirtualPad::reachable(PlugId plug) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reachableLocked(plug);
 }
 
 void VirtualPad::setBulkInterface(bool available) {

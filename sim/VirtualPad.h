@@ -73,6 +73,13 @@ struct PenPoint {
 
 enum class InputStatus { report, timedOut, woken, unplugged };
 
+// Names one stretch of the pad's life between being plugged in and being unplugged: what a
+// device node is to the host. A host's handle belongs to the plug it was opened on and stays
+// dead once the pad has been replugged, as a real pad comes back as a new device node.
+using PlugId = uint64_t;
+// For links that follow the pad whatever happens to it (the serial adapter, the rig's node).
+constexpr PlugId anyPlug = 0;
+
 // A snapshot of what the pad keeps.
 struct PadSettings {
     uint32_t uid = 0;
@@ -103,13 +110,15 @@ class VirtualPad {
     const PadModel& model() const { return model_; }
 
     // ---- the command set -------------------------------------------------------------
+    // Each request names the plug its handle was opened on; a handle of an earlier plug finds
+    // the pad unplugged.
     // A SET feature report (data[0] = report ID, `length` counts it).
-    Answer set(const uint8_t* data, size_t length);
+    Answer set(const uint8_t* data, size_t length, PlugId plug = anyPlug);
     // A GET feature report.
-    Answer get(uint8_t reportId);
+    Answer get(uint8_t reportId, PlugId plug = anyPlug);
     // Image data on the colour pad's bulk pipe, after a start-image report with the bulk flag.
     // False when the pad is gone or no bulk image is being received.
-    bool bulkWrite(const uint8_t* data, size_t length);
+    bool bulkWrite(const uint8_t* data, size_t length, PlugId plug = anyPlug);
 
     // ---- pen input -------------------------------------------------------------------
     // Queues a stroke behind what is already queued.
@@ -135,7 +144,7 @@ class VirtualPad {
     // clock. `wake`, when given, is a flag of the caller's: setting it and calling
     // wakeInputReaders() ends this wait with `woken` (the flag is cleared).
     InputStatus readInput(std::vector<uint8_t>& report, uint32_t timeoutMs,
-                          std::atomic<bool>* wake = nullptr);
+                          std::atomic<bool>* wake = nullptr, PlugId plug = anyPlug);
     // Waits as readInput does but leaves the due report for pollInput, so that a backend can
     // take it and put it on its link in one step.
     InputStatus waitInput(uint32_t timeoutMs, std::atomic<bool>* wake = nullptr);
@@ -144,8 +153,9 @@ class VirtualPad {
     void wakeInputReaders();
     size_t queuedSamples() const;
     // The host closed its connection to the pad (a HID device handle): the key agreement is
-    // forgotten and pen data goes out plain again.
-    void hostClosed();
+    // forgotten and pen data goes out plain again. A handle of an earlier plug has no session
+    // left to end.
+    void hostClosed(PlugId plug = anyPlug);
 
     // ---- faults and conditions -------------------------------------------------------
     void addFault(Fault fault);
@@ -153,6 +163,10 @@ class VirtualPad {
     void unplug();
     void replug();
     bool plugged() const;
+    // The current plug (a new one after each replug), and whether a handle of `plug` still
+    // reaches the pad.
+    PlugId plugId() const;
+    bool reachable(PlugId plug) const;
     // Whether the colour pad's bulk interface can be opened by the host (true by default). A
     // host without the bulk interface's driver sees a colour pad without it and sends its
     // pictures as data reports.
@@ -185,6 +199,7 @@ class VirtualPad {
     std::condition_variable inputChanged_;
 
     bool plugged_ = true;
+    PlugId plugId_ = 1;
     bool bulkInterface_ = true;
     bool stayBusy_ = false;
     uint64_t busyUntilMs_ = 0;
@@ -212,6 +227,9 @@ class VirtualPad {
     uint32_t getCounts_[256] = {};
 
     uint64_t now() const { return clock_(); }
+    bool reachableLocked(PlugId plug) const {
+        return plugged_ && (plug == anyPlug || plug == plugId_);
+    }
     bool busyLocked() const;
     Fault takeFaultLocked(uint8_t reportId, bool isSet);
     bool answeredByFaultLocked(const Fault& fault, Answer& answer);
@@ -223,7 +241,7 @@ class VirtualPad {
     bool dueReportLocked(std::vector<uint8_t>& report);
     uint64_t nextDueLocked() const;
     InputStatus waitDueLocked(std::unique_lock<std::mutex>& lock, uint32_t timeoutMs,
-                              std::atomic<bool>* wake);
+                              std::atomic<bool>* wake, PlugId plug);
     // Whether the sample at the front goes out paired with the one behind it.
     bool pairsFrontLocked() const;
     void inkLocked(const PenPoint& point);

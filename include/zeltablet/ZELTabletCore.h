@@ -451,11 +451,18 @@ typedef struct SimulatorFault {
     uint32_t delayMs; /* DELAY: at most 60000 */
 } SimulatorFault;
 
-/** Switches the simulator on (idempotent); switching it on ends any connection. */
+/**
+ * Switches the simulator on (idempotent). Like plugging hardware in, it leaves the host's
+ * connection alone: a pad connected before stays connected until the host ends it
+ * (Disconnect, Connect, listDevices); from then on discovery finds the virtual pads.
+ */
 ZEL_API bool SimulatorEnable(void);
 /**
- * Switches the simulator off: ends any connection, removes every virtual pad
- * (their serial lines hang up) and gives discovery back to the system. Idempotent.
+ * Switches the simulator off: removes every virtual pad as if it were unplugged (their serial
+ * lines hang up) and gives discovery back to the system. Idempotent. Like unplugging
+ * hardware, it leaves the host's connection alone: a connection to a virtual pad fails from
+ * then on (isConnected is false) and is released by the host's next Connect or listDevices.
+ * Safe on any thread, also while another thread connects.
  */
 ZEL_API bool SimulatorDisable(void);
 /**
@@ -474,7 +481,12 @@ ZEL_API bool SimulatorQueueStroke(int32_t pad, const SimulatorPenPoint* points, 
 ZEL_API uint32_t SimulatorQueuedPoints(int32_t pad);
 /** Unplugs the pad: it leaves discovery, and an open connection to it fails from now on. */
 ZEL_API bool SimulatorUnplugPad(int32_t pad);
-/** Plugs an unplugged pad back in, behind the pads attached now; its settings are kept. */
+/**
+ * Plugs an unplugged pad back in, behind the pads attached now. Its settings are kept; what
+ * was in flight (queued pen points, a picture being received, the agreed key) is lost. Like
+ * a real pad it comes back as a new device: a connection opened before the unplug stays dead
+ * (isConnected false, no samples), and a new Connect finds the pad again.
+ */
 ZEL_API bool SimulatorReplugPad(int32_t pad);
 /** Keeps the pad busy (status not ready: clears and images refused) until called with false. */
 ZEL_API bool SimulatorSetBusy(int32_t pad, bool busy);
@@ -510,8 +522,11 @@ ZEL_API uint32_t SimulatorLastReport(int32_t pad, uint8_t reportId, uint8_t* buf
 ZEL_API bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size);
 /**
  * Writes the virtual pad's screen as it now looks (pictures, clears and ink) to pngPath as an
- * 8-bit RGB PNG file, replacing any file there. False for an unknown handle, a NULL path or
- * a file that cannot be written.
+ * 8-bit RGB PNG file, replacing any file there (through a symbolic link, the file it names).
+ * The picture goes to a temporary file beside it, renamed into place once written whole, so a
+ * failed write (a full disk) leaves what was there. A path that is not a regular file, such as
+ * a device, is written to directly. False for an unknown handle, a NULL or empty path or a
+ * picture that could not be written completely.
  */
 ZEL_API bool SimulatorSaveScreen(int32_t pad, const char* pngPath);
 /**

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include "api/Library.h"
 #include "api/Simulator.h"
 #include "platform/Clock.h"
 #include "zeltablet/ZELTabletCore.h"
@@ -30,12 +29,6 @@ Result withPad(int32_t handle, Result failure, Body body) noexcept {
         std::shared_ptr<sim::VirtualPad> pad = Simulator::instance().pad(handle);
         return pad ? body(*pad) : failure;
     });
-}
-
-// Connections end when the simulator is switched: what the host was connected to is about
-// to disappear from discovery (or a virtual pad is about to be removed).
-void endConnection() {
-    if (ZELTablet* tablet = theTablet()) tablet->disconnect();
 }
 
 bool toFault(const SimulatorFault& in, sim::Fault& out) {
@@ -82,9 +75,11 @@ using zel::withPad;
 
 extern "C" {
 
+// Switching the simulator acts on the virtual hardware only, never on the host's connection:
+// ending that from here would race with a host thread that is connecting. A connection to a
+// removed virtual pad fails as one to an unplugged pad does, and the host ends it as usual.
 bool SimulatorEnable(void) {
     return zel::guarded(false, [] {
-        if (!Simulator::instance().enabled()) zel::endConnection();
         Simulator::instance().enable();
         return true;
     });
@@ -92,7 +87,6 @@ bool SimulatorEnable(void) {
 
 bool SimulatorDisable(void) {
     return zel::guarded(false, [] {
-        if (Simulator::instance().enabled()) zel::endConnection();
         Simulator::instance().disable();
         return true;
     });
