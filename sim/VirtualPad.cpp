@@ -103,9 +103,9 @@ bool VirtualPad::answeredByFaultLocked(const Fault& fault, Answer& answer) {
     }
 }
 
-Fault VirtualPad::takeFaultLocked(uint8_t reportId, bool isSet) {
+Fault VirtualPad::takeFaultLocked(int reportId, bool isSet) {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-        if (it->reportId >= 0 && it->reportId != reportId) continue;
+        if (it->reportId >= 0 ? it->reportId != reportId : reportId == Fault::bulkPipe) continue;
         if (isSet ? !it->onSet : !it->onGet) continue;
         if (it->skip > 0) {
             --it->skip;
@@ -394,8 +394,10 @@ uint8_t VirtualPad::finishImageLocked() {
 
 bool VirtualPad::bulkWrite(const uint8_t* data, size_t length, PlugId plug) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!reachableLocked(plug) || !imageOpen_ || !imageBulk_ || (data == nullptr && length != 0))
-        return false;
+    if (!reachableLocked(plug)) return false;
+    Answer ignored;
+    if (answeredByFaultLocked(takeFaultLocked(Fault::bulkPipe, true), ignored)) return false;
+    if (!imageOpen_ || !imageBulk_ || (data == nullptr && length != 0)) return false;
     if (imagePayload_.size() + length > imagePayloadLimitLocked()) {
         imageOpen_ = false;
         imagePayload_.clear();

@@ -39,8 +39,12 @@ enum class FaultKind {
 };
 
 struct Fault {
+    // A reportId that names the colour pad's bulk pipe: such a fault applies to bulk writes
+    // (unplug and drop make the write fail), and only faults naming it do.
+    static constexpr int bulkPipe = 0x100;
+
     FaultKind kind = FaultKind::none;
-    int reportId = -1;     // the report it applies to; -1 any
+    int reportId = -1;     // the report it applies to; -1 any feature report
     bool onSet = true;     // applies to SET requests
     bool onGet = true;     // applies to GET requests
     uint32_t skip = 0;     // matching exchanges to let through first ("mid-operation")
@@ -231,7 +235,7 @@ class VirtualPad {
         return plugged_ && (plug == anyPlug || plug == plugId_);
     }
     bool busyLocked() const;
-    Fault takeFaultLocked(uint8_t reportId, bool isSet);
+    Fault takeFaultLocked(int reportId, bool isSet);
     bool answeredByFaultLocked(const Fault& fault, Answer& answer);
     uint8_t executeSetLocked(const uint8_t* data, size_t length);
     uint8_t executeGetLocked(uint8_t reportId, std::vector<uint8_t>& report);

@@ -274,8 +274,9 @@ ZEL_API bool EndCapture(void* unused);
 /**
  * Maps serial port number `port` (1 or above, as passed to Connect) to a device path, for USB
  * serial adapters and pseudo-terminals. Unmapped ports open the system's own name: on Linux
- * port N is "/dev/ttyS{N-1}", on Windows "\\.\COMN". A NULL or empty path removes the mapping. Returns false for
- * port 0, a path longer than 4095 bytes or more than 256 mapped ports. Thread-safe.
+ * port N is "/dev/ttyS{N-1}", on Windows "\\.\COMN". A NULL or empty path removes the mapping.
+ * Returns false for port 0, a path longer than 4095 bytes or more than 256 mapped ports.
+ * Thread-safe.
  */
 ZEL_API bool SetComPortPath(uint32_t port, const char* path);
 
@@ -482,9 +483,10 @@ ZEL_API uint32_t SimulatorQueuedPoints(int32_t pad);
 /** Unplugs the pad: it leaves discovery, and an open connection to it fails from now on. */
 ZEL_API bool SimulatorUnplugPad(int32_t pad);
 /**
- * Plugs an unplugged pad back in, behind the pads attached now. Its settings are kept; what
- * was in flight (queued pen points, a picture being received, the agreed key) is lost. Like
- * a real pad it comes back as a new device: a connection opened before the unplug stays dead
+ * Plugs an unplugged pad back in (unplugged by SimulatorUnplugPad or by a fault), behind the
+ * pads attached now; a pad served on a serial line comes back on that line. Its settings are kept;
+ * what was in flight (queued pen points, a picture being received, the agreed key) is lost. Like a
+ * real pad it comes back as a new device: a connection opened before the unplug stays dead
  * (isConnected false, no samples), and a new Connect finds the pad again.
  */
 ZEL_API bool SimulatorReplugPad(int32_t pad);

@@ -87,8 +87,16 @@ bool Simulator::unplug(int32_t handle) {
 bool Simulator::replug(int32_t handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = pads_.find(handle);
-    if (found == pads_.end() || found->second.onHid || found->second.pad->plugged()) return false;
+    if (found == pads_.end() || found->second.pad->plugged()) return false;
     Entry& entry = found->second;
+    if (entry.server) {
+        // Unplugged by a fault script while served on a line: it comes back on that line.
+        entry.pad->replug();
+        return true;
+    }
+    // A pad a fault script unplugged is still on the bus's list; it comes back behind the
+    // others, as one unplugged by hand does.
+    if (entry.onHid) backend_->detach(entry.pad);
     entry.pad->replug();
     backendLocked().attach(entry.pad);
     entry.onHid = true;

@@ -45,6 +45,20 @@ TEST_F(Simulator, ReplugKeepsTheOldConnectionDead) {
     EXPECT_EQ(GetUID(), 0x51u);
 }
 
+// A pad that a fault script pulled out mid-operation is plugged back in the same way.
+TEST_F(Simulator, ReplugAfterAnUnplugFault) {
+    const int32_t pad = connectTo(0xA2, 0x53);
+    const SimulatorFault unplug{ZEL_SIM_FAULT_UNPLUG, 0x08, 0, 1, 0, 1, 0, 0};
+    ASSERT_TRUE(SimulatorAddFault(pad, &unplug));
+    EXPECT_FALSE(isConnected());
+    EXPECT_FALSE(SimulatorReplugPad(pad + 1000)) << "no such pad";
+    ASSERT_TRUE(SimulatorReplugPad(pad));
+    EXPECT_FALSE(SimulatorReplugPad(pad)) << "already plugged in";
+    EXPECT_FALSE(isConnected()) << "the old connection stays dead";
+    ASSERT_TRUE(Connect(0, 0));
+    EXPECT_EQ(GetUID(), 0x53u);
+}
+
 // Closing the dead handle of the pad's earlier plug must not end the encryption the new
 // connection agreed.
 TEST_F(Simulator, ClosingAStaleHandleLeavesTheNewSessionAlone) {
@@ -70,7 +84,7 @@ TEST_F(Simulator, SwitchingFromAnotherThreadWhileTheHostConnects) {
             SimulatorEnable();
             const int32_t pad = SimulatorAttachPad(round % 2 ? 0xA3 : 0xA2, 0x61);
             SimulatorQueueStroke(pad, std::vector<SimulatorPenPoint>{point(1, 9, 0)}.data(), 1);
-            std::this_thread::sleep_for(std::chrono::microseconds(300 + round % 7 * 100));
+            std::this_thread::sleep_for(std::chrono::microseconds(round % 5 * 100));
             if (round % 3 == 0) {
                 SimulatorUnplugPad(pad);
                 SimulatorReplugPad(pad);
@@ -78,7 +92,7 @@ TEST_F(Simulator, SwitchingFromAnotherThreadWhileTheHostConnects) {
         }
     });
     ASSERT_TRUE(onCDllCallback(recordSimple));
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 1500; ++i) {
         switch (i % 3) {
             case 0:
                 if (DeviceEntry* list = listDevices(0, 0, 0)) free(list);

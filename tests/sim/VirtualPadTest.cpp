@@ -287,3 +287,62 @@ TEST(VirtualPadTest, FaultScripts) {
 
 }  // namespace
 }  // namespace zel::sim
+
+namespace zel::sim {
+namespace {
+
+// A handle belongs to the plug it was opened on: after a replug it finds the pad gone, while
+// handles of the new plug (and links that follow the pad, anyPlug) reach it.
+TEST(VirtualPadTest, HandlesOfAnEarlierPlugStayDead) {
+    VirtualPad pad(0xA3, 7);
+    const PlugId first = pad.plugId();
+    EXPECT_TRUE(pad.reachable(first));
+    pad.replug();
+    EXPECT_EQ(pad.plugId(), first) << "plugging in a plugged pad changes nothing";
+    pad.unplug();
+    pad.replug();
+    const PlugId second = pad.plugId();
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(pad.reachable(first));
+    EXPECT_TRUE(pad.get(report::uid, first).unplugged);
+    const uint8_t inking[2] = {report::inking, 1};
+    EXPECT_TRUE(pad.set(inking, sizeof inking, first).unplugged);
+    EXPECT_EQ(pad.settings().inking, 0) << "the dead handle's SET did nothing";
+    EXPECT_FALSE(pad.get(report::uid, second).unplugged);
+    EXPECT_FALSE(pad.get(report::uid).unplugged);
+
+    pad.playStroke({{0, 1, 1, 10, 0, true}});
+    Bytes report;
+    EXPECT_EQ(pad.readInput(report, 10, nullptr, first), InputStatus::unplugged);
+    EXPECT_EQ(pad.queuedSamples(), 1u) << "left for the live handle";
+    EXPECT_EQ(pad.readInput(report, 1000, nullptr, second), InputStatus::report);
+}
+
+// Faults that name the bulk pipe hit its writes; faults for any feature report leave them be.
+TEST(VirtualPadTest, BulkPipeFaults) {
+    VirtualPad pad(0xA3, 7);
+    const uint8_t start[2] = {report::startImage, 0x12};
+    ASSERT_EQ(pad.set(start, sizeof start).code, code::ok);
+    Fault dropAny;
+    dropAny.kind = FaultKind::drop;
+    dropAny.times = UINT32_MAX;
+    dropAny.onGet = false;
+    Fault unplug;
+    unplug.kind = FaultKind::unplug;
+    unplug.reportId = Fault::bulkPipe;
+    unplug.skip = 1;
+    pad.addFault(unplug);
+    const uint8_t pixels[4] = {0xFF, 0xFF, 0, 0};
+    EXPECT_TRUE(pad.bulkWrite(pixels, sizeof pixels));
+    EXPECT_FALSE(pad.bulkWrite(pixels, sizeof pixels));
+    EXPECT_FALSE(pad.plugged());
+
+    VirtualPad other(0xA3, 8);
+    ASSERT_EQ(other.set(start, sizeof start).code, code::ok);
+    other.addFault(dropAny);
+    EXPECT_TRUE(other.bulkWrite(pixels, sizeof pixels))
+        << "a fault for any report is not one for bulk writes";
+}
+
+}  // namespace
+}  // namespace zel::sim
