@@ -57,6 +57,7 @@ struct Node {
     fuse_pollhandle* pollHandle = nullptr;
     bool gone = false;
     std::atomic<bool> wake{false};
+    std::atomic<uint64_t> overflowed{0};  // reports dropped because nobody read them in time
     std::thread pump;
 };
 
@@ -106,7 +107,10 @@ struct HidrawRig::State {
                 std::lock_guard<std::mutex> lock(node.mutex);
                 if (status == InputStatus::report) {
                     node.reports.push_back(report);
-                    if (node.reports.size() > reportQueueLimit) node.reports.pop_front();
+                    if (node.reports.size() > reportQueueLimit) {
+                        node.reports.pop_front();
+                        ++node.overflowed;
+                    }
                 } else if (status == InputStatus::unplugged) {
                     node.gone = true;
                 }
@@ -505,6 +509,11 @@ void HidrawRig::stop() {
 
 std::string HidrawRig::devicePath(size_t node) const {
     return "/dev/" + hidrawName(node);
+}
+
+uint64_t HidrawRig::overflowedReports(size_t node) const {
+    if (!state_ || node >= state_->nodes.size()) return 0;
+    return state_->nodes[node]->overflowed.load();
 }
 
 }  // namespace zel::sim

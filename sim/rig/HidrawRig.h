@@ -41,6 +41,9 @@ class HidrawRig {
     void stop();
 
     std::string devicePath(size_t node) const;
+    // Pen reports a node dropped because its buffer (64 reports, as the hidraw driver's) was
+    // full: the host did not read them in time.
+    uint64_t overflowedReports(size_t node) const;
 
     struct State;  // the file server's state, opaque outside the rig
 
