@@ -179,9 +179,14 @@ int captureSignature(const Arguments& arguments, bool demo) {
     // stays.
     const InterruptionGuard interruption;
     PadSession session(choice);
-    if (demo && !choice.simulate && session.useVirtualPadIfNoneAttached())
-        std::printf("No pad attached: using a virtual colour pad (model 0x%X).\n",
-                    choice.model != 0 ? choice.model : 0xA3);
+    if (demo && !choice.simulate && session.useVirtualPadIfNoneAttached()) {
+        const uint32_t model = choice.model != 0 ? choice.model : 0xA3;
+        std::printf("No pad attached: using a virtual %spad (model 0x%X).\n",
+                    model == 0xA3           ? "colour "
+                    : model == noPicturePad ? ""
+                                            : "monochrome ",
+                    model);
+    }
     if (!session.connect(error)) return fail(exitFailed, error);
     if (settings.encrypted && !agreePenDataKey(error)) return fail(exitFailed, error);
 
