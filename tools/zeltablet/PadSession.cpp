@@ -158,7 +158,7 @@ bool PadSession::connect(std::string& error) {
         connected_ = ConnectByUid(0, choice_.com, 0, choice_.uid);
         if (!connected_) {
             const std::string reason = libraryMessageSince(logMark);
-            error = "cannot connect on " + port + (reason.empty() ? "" : ": " + reason);
+            error = "no pad answers on " + port + (reason.empty() ? "" : ": " + reason);
             return false;
         }
         // Opening a serial port says nothing about a pad behind it: one status request does.
