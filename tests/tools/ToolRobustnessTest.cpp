@@ -287,6 +287,19 @@ TEST_F(Tool, LeavesNoLogFileAndReadsNoStaleOne) {
     EXPECT_EQ(fileText("ZELTablet.log"), "stale reason\r\n");
 }
 
+// The PNG decoder's diagnostic lines show only when asked for, on standard output.
+TEST_F(Tool, PngDiagnosticsOnlyWithVerbose) {
+    const fs::path picture = fs::path(ZEL_TESTDATA_DIR) / "pngsuite" / "basn2c08.png";
+    std::error_code error;
+    if (!fs::exists(picture, error)) GTEST_SKIP() << "no PngSuite";
+    const Finished quiet = zeltablet({"decode", picture.string(), "out.png"});
+    ASSERT_EQ(quiet.status, 0) << quiet.output;
+    EXPECT_EQ(quiet.output.find("Chunk name="), std::string::npos) << quiet.output;
+    const Finished verbose = zeltablet({"decode", picture.string(), "out.png", "--verbose"});
+    ASSERT_EQ(verbose.status, 0) << verbose.output;
+    EXPECT_NE(verbose.output.find("Chunk name=IHDR\n"), std::string::npos) << verbose.output;
+}
+
 // The program started with its output on a pipe, so that the test can tell when it signs.
 struct Running {
     pid_t pid = -1;
