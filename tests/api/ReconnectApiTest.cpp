@@ -114,6 +114,39 @@ TEST_P(Reconnection, DisconnectEndsAConnectionThatFailsItsTest) {
     EXPECT_FALSE(isConnected());
 }
 
+// A callback that breaks the 10 s limit while the host disconnects on its own thread:
+// Disconnect returns without it, nothing is connected afterwards, the late callback is the
+// last one, and the library's reader, still running in it, finds its transport alive.
+std::atomic<int> overrunEntered{0};
+std::atomic<bool> overrunRelease{false};
+int overrunning(PenSample) {
+    if (++overrunEntered == 1) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(11);
+        while (!overrunRelease.load() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return 0;
+}
+
+using CallbackOverrun = HostTest;
+
+TEST_F(CallbackOverrun, DisconnectReturnsLeavesNothingConnectedAndStaysSafe) {
+    const int32_t pad = connectTo(0xA3, 0x99);
+    onCDllCallback(overrunning);
+    ASSERT_TRUE(queue(pad, {point(1, 100), point(2, 100), point(3, 100)}));
+    ASSERT_TRUE(eventually([] { return overrunEntered.load() == 1; }));
+    EXPECT_EQ(Disconnect(), 0) << "a working connection was ended";
+    EXPECT_FALSE(isConnected());
+    overrunRelease = true;  // the callback returns after Disconnect gave up on it
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(overrunEntered.load(), 1) << "a callback after Disconnect returned";
+    // The next connection works and delivers again.
+    onCDllCallback(recordSimple);
+    ASSERT_TRUE(ConnectByUid(0, 0, 0, 0x99));
+    ASSERT_TRUE(queue(pad, {point(4, 100)}));
+    EXPECT_FALSE(waitFor(1).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Routes, Reconnection,
                          ::testing::Values(Route{false, false}, Route{false, true},
                                            Route{true, false}, Route{true, true}),
