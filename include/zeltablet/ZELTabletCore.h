@@ -35,9 +35,9 @@
  *   report whose first sample's callback reconnected), then the new connection's samples.
  *   Reconnecting to the same serial port goes on with the open line, so no sample the pad
  *   sends is lost. Over HID the new connection opens the device anew: a report the pad sends
- *   in the moment between the old reader stopping and the new open reaching the system goes
- *   to the old, closed connection and is lost (the operating system gives each open handle
- *   only the reports that arrive after it was opened).
+ *   in the moment between the old reader stopping and the new open reaching the system is
+ *   queued on the old connection's handle, which is closed unread, and so is lost (the
+ *   operating system gives each open handle only the reports that arrive after it opened).
  * - A callback must return within 10 seconds: a disconnection (Disconnect, Connect,
  *   listDevices on another thread) waits that long for it and then returns without it. The
  *   connection is ended all the same and the library stays safe: the late callback is the
