@@ -213,23 +213,6 @@ TEST_F(PictureScreen, OverASerialLine) {
     }
 }
 
-// After a HID connection that opened the colour pad's bulk pipe, a serial connection keeps
-// the bulk route, which a serial line does not have: the picture is refused at the bulk write
-// and no end report follows.
-TEST_F(PictureScreen, SerialLineAfterTheBulkPipeRefusesColourPictures) {
-    const int32_t handle = SimulatorAttachPad(0xA3, 0xA3);
-    ASSERT_TRUE(pad(handle) && ConnectByUid(0, 0, 0, 0xA3));
-    ASSERT_EQ(Disconnect(), 0);
-    char path[128];
-    if (!SimulatorServeSerial(handle, path, sizeof path)) GTEST_SKIP() << "no pty";
-    ASSERT_TRUE(SetComPortPath(9, path) && Connect(0, 9));
-    EXPECT_EQ(setImage("picture.bmp"), 0);
-    EXPECT_EQ(startByte(handle), 0x12);
-    EXPECT_EQ(SimulatorReportCount(handle, 0x27, true), 0u);
-    EXPECT_EQ(readLog(),
-              "Issue transmitting Image. Possible that Tablet is not connected or is in "
-              "Capture Mode.\r\n");
-}
 
 }  // namespace
 }  // namespace zel::test
