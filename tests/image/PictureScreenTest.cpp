@@ -213,6 +213,5 @@ TEST_F(PictureScreen, OverASerialLine) {
     }
 }
 
-
 }  // namespace
 }  // namespace zel::test
