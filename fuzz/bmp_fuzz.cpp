@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/linux/BmpReader.h"
+#include "platform/BmpReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zel::platform::LoadedPicture picture;

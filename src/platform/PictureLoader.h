@@ -7,6 +7,11 @@
 
 namespace zel::platform {
 
+// Every loader refuses pictures larger than this in either direction, or with more than
+// kMaxPicturePixelBytes of 32-bit pixels (64 Mi pixels), before it allocates their pixels.
+constexpr uint32_t kMaxPictureDimension = 32768;
+constexpr uint64_t kMaxPicturePixelBytes = uint64_t{1} << 28;
+
 struct LoadedPicture {
     uint32_t width = 0;
     uint32_t height = 0;

@@ -47,14 +47,16 @@ inline Bytes bmpFile(int width, int height, int bits, uint32_t compression, cons
     return file;
 }
 
-// A baseline JPEG of blue-green-red-x pixels, without chroma subsampling.
-inline Bytes jpegFile(const Bytes& bgrx, int width, int height, int quality) {
+// A baseline JPEG of blue-green-red-x pixels, without chroma subsampling unless asked;
+// `flags` as tjCompress2 takes them (TJFLAG_PROGRESSIVE, ...).
+inline Bytes jpegFile(const Bytes& bgrx, int width, int height, int quality,
+                      int subsampling = TJSAMP_444, int flags = 0) {
     tjhandle compressor = tjInitCompress();
     unsigned char* encoded = nullptr;
     unsigned long size = 0;
     Bytes file;
     if (tjCompress2(compressor, bgrx.data(), width, 0, height, TJPF_BGRX, &encoded, &size,
-                    TJSAMP_444, quality, 0) == 0)
+                    subsampling, quality, flags) == 0)
         file.assign(encoded, encoded + size);
     tjFree(encoded);
     tjDestroy(compressor);
@@ -72,6 +74,32 @@ inline GifFileType* openGifWriter(Bytes& out) {
             return length;
         },
         &error);
+}
+
+// The colours of gifFile's map, and the index of its frame's pixel (x, y).
+inline const GifColorType kGifColours[4] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}};
+inline int gifIndexAt(int x, int y) {
+    return (x + 2 * y) % 4;
+}
+
+// A GIF file: a `screenWidth` x `screenHeight` logical screen with kGifColours as its map and
+// one frame at (left, top) of `width` x `height` pixels coloured by gifIndexAt.
+inline Bytes gifFile(int screenWidth, int screenHeight, int left, int top, int width, int height) {
+    Bytes bytes;
+    int error = 0;
+    GifFileType* gif = openGifWriter(bytes);
+    ColorMapObject* map = GifMakeMapObject(4, kGifColours);
+    EGifPutScreenDesc(gif, screenWidth, screenHeight, 2, 0, map);
+    EGifPutImageDesc(gif, left, top, width, height, false, nullptr);
+    std::vector<GifPixelType> line(static_cast<size_t>(width));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            line[size_t(x)] = GifPixelType(gifIndexAt(x, y));
+        EGifPutLine(gif, line.data(), width);
+    }
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(map);
+    return bytes;
 }
 
 // 2 x 2 truecolour PNG: red, green / blue, white.

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "ImageTestSupport.h"
+#include "platform/BmpReader.h"
 #include "platform/Platform.h"
-#include "platform/linux/BmpReader.h"
 
 namespace zel::test {
 namespace {
@@ -114,9 +114,14 @@ TEST(BmpReader, EveryVariantDecodesAndEveryTruncationIsRefused) {
         LoadedPicture out;
         ASSERT_TRUE(load(file, out));
         expectPixels(out, kW, kH, [&](int x, int y) { return kCube[indexAt(x, y, c.colours)]; });
+        uint32_t width = 0, height = 0;
+        ASSERT_TRUE(platform::BmpReader::inspect(file.data(), file.size(), width, height));
+        EXPECT_EQ(width, uint32_t(kW));
+        EXPECT_EQ(height, uint32_t(kH));
         for (size_t cut = 0; cut < file.size(); ++cut) {
             LoadedPicture partial;
             ASSERT_FALSE(platform::BmpReader::read(file.data(), cut, partial)) << cut << " bytes";
+            ASSERT_FALSE(platform::BmpReader::inspect(file.data(), cut, width, height)) << cut;
         }
     }
 }
@@ -231,6 +236,25 @@ TEST(JpegAndGif, DecodeThroughTheirLibrariesAndRefuseDamage) {
     for (const Bytes& bytes : refused) {
         LoadedPicture none;
         EXPECT_FALSE(load(bytes, none)) << bytes.size() << " bytes";
+    }
+}
+
+// A first frame that reaches past the declared screen is kept whole: the picture grows to the
+// frame's extent, and what neither screen nor frame covers is white.
+TEST(JpegAndGif, AFrameReachingPastTheScreenIsKeptWhole) {
+    struct Case {
+        int left, top, width, height;
+        int pictureWidth, pictureHeight;
+    };
+    for (const Case& c : {Case{0, 0, 40, 30, 40, 30}, Case{5, 6, 10, 10, 15, 16}}) {
+        const Bytes file = gifFile(10, 10, c.left, c.top, c.width, c.height);
+        LoadedPicture out;
+        ASSERT_TRUE(load(file, out));
+        expectPixels(out, c.pictureWidth, c.pictureHeight, [&](int x, int y) {
+            if (x < c.left || y < c.top) return Rgb{255, 255, 255};
+            const GifColorType& colour = kGifColours[gifIndexAt(x - c.left, y - c.top)];
+            return Rgb{colour.Red, colour.Green, colour.Blue};
+        });
     }
 }
 

@@ -1,17 +1,18 @@
 // The Linux picture loader: JPEG through TurboJPEG, GIF (first frame) through giflib, BMP
-// through our own reader. The format is told by the file's first bytes, never by its name.
-// Everything else, PNG included, is refused: PNG files take the library's own decoder on the
-// file route.
+// through our own reader. The format is told by the file's first bytes, never by its name,
+// and the file's header is checked (PictureHeader.h) before a decoder sees it. Everything
+// else, PNG included, is refused: PNG files take the library's own decoder on the file route.
 //
 // Choices where the formats leave room:
 // - JPEG: any warning from the decoder (a truncated or damaged stream, which the decoder
 //   would otherwise fill with grey) refuses the picture, and progressive files with an
 //   unreasonable number of scans are refused rather than decoded for minutes.
-// - GIF: the picture is the logical screen (or, when the screen is declared smaller, the
-//   first frame's extent) with the first frame drawn on it. Uncovered and transparent
-//   pixels are white, the pad screen's paper colour. Indices past the colour map are black.
-// - Pictures of more than kMaxDimension pixels in either direction or kMaxPixelBytes of
-//   pixels are refused before any pixel memory is allocated.
+// - GIF: the picture is the logical screen with the first frame drawn on it; where the frame
+//   reaches past the screen the picture grows to the frame's extent, so no part of the frame
+//   is lost. Uncovered and transparent pixels are white, the pad screen's paper colour.
+//   Indices past the colour map are black.
+// - Pictures of more than kMaxPictureDimension pixels in either direction or
+//   kMaxPicturePixelBytes of pixels are refused before any pixel memory is allocated.
 #include <gif_lib.h>
 #include <turbojpeg.h>
 
@@ -22,18 +23,16 @@
 #include <utility>
 #include <vector>
 
+#include "platform/BmpReader.h"
+#include "platform/PictureHeader.h"
 #include "platform/Platform.h"
-#include "platform/linux/BmpReader.h"
 
 namespace zel::platform {
 namespace {
 
-constexpr uint32_t kMaxDimension = BmpReader::kMaxDimension;
-constexpr uint64_t kMaxPixelBytes = BmpReader::kMaxPixelBytes;
-
 bool sizeAllowed(uint64_t width, uint64_t height) {
-    return width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension &&
-           width * height * 4 <= kMaxPixelBytes;
+    return width > 0 && height > 0 && width <= kMaxPictureDimension &&
+           height <= kMaxPictureDimension && width * height * 4 <= kMaxPicturePixelBytes;
 }
 
 // ---- JPEG ----
@@ -127,8 +126,8 @@ bool loadGif(const uint8_t* bytes, size_t size, LoadedPicture& out) {
     if (frame.Left < 0 || frame.Top < 0 || frame.Width <= 0 || frame.Height <= 0) return false;
     const uint64_t frameRight = uint64_t(frame.Left) + uint64_t(frame.Width);
     const uint64_t frameBottom = uint64_t(frame.Top) + uint64_t(frame.Height);
-    const uint64_t width = gif->SWidth > 0 ? uint64_t(gif->SWidth) : frameRight;
-    const uint64_t height = gif->SHeight > 0 ? uint64_t(gif->SHeight) : frameBottom;
+    const uint64_t width = std::max(uint64_t(std::max(gif->SWidth, 0)), frameRight);
+    const uint64_t height = std::max(uint64_t(std::max(gif->SHeight, 0)), frameBottom);
     if (!sizeAllowed(width, height) || !sizeAllowed(uint64_t(frame.Width), frame.Height))
         return false;
 
@@ -175,14 +174,17 @@ bool loadGif(const uint8_t* bytes, size_t size, LoadedPicture& out) {
 class LinuxPictureLoader final : public PictureLoader {
   public:
     bool load(const uint8_t* bytes, size_t size, LoadedPicture& out) override {
-        if (bytes == nullptr || size < 4) return false;
+        PictureHeader header;
+        if (bytes == nullptr || size < 4 || !readPictureHeader(bytes, size, header)) return false;
         try {
-            if (bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
-                return loadJpeg(bytes, size, out);
-            if (size >= 6 &&
-                (std::memcmp(bytes, "GIF87a", 6) == 0 || std::memcmp(bytes, "GIF89a", 6) == 0))
-                return loadGif(bytes, size, out);
-            if (bytes[0] == 'B' && bytes[1] == 'M') return BmpReader::read(bytes, size, out);
+            switch (header.format) {
+                case PictureFormat::Jpeg:
+                    return loadJpeg(bytes, size, out);
+                case PictureFormat::Gif:
+                    return loadGif(bytes, size, out);
+                case PictureFormat::Bmp:
+                    return BmpReader::read(bytes, size, out);
+            }
         } catch (const std::bad_alloc&) {
             // A picture too large for the memory left is refused like any unreadable one.
         }

@@ -1,4 +1,4 @@
-#include "platform/linux/BmpReader.h"
+#include "platform/BmpReader.h"
 
 #include <algorithm>
 #include <new>
@@ -102,8 +102,15 @@ class Decoder {
           out_(out) {}
 
     bool run() {
-        if (h_.compression == kRle8 || h_.compression == kRle4) return runLengths();
-        return rows();
+        if (h_.compression == kRle8 || h_.compression == kRle4) return runLengths(true);
+        return rowsFit() && rows();
+    }
+
+    // Whether run() would succeed, without decoding a pixel: the rows fit in the file, or the
+    // RLE stream reaches its end within it.
+    bool check() {
+        if (h_.compression == kRle8 || h_.compression == kRle4) return runLengths(false);
+        return rowsFit();
     }
 
   private:
@@ -122,9 +129,14 @@ class Decoder {
         }
     }
 
+    uint64_t stride() const { return ((uint64_t{h_.width} * h_.bitCount + 31) / 32) * 4; }
+
+    bool rowsFit() const {
+        return view_.has(offset_, 0) && stride() * h_.height <= view_.size() - offset_;
+    }
+
     bool rows() {
-        const uint64_t stride = ((uint64_t{h_.width} * h_.bitCount + 31) / 32) * 4;
-        if (!view_.has(offset_, 0) || stride * h_.height > view_.size() - offset_) return false;
+        const uint64_t stride = this->stride();
         for (uint32_t r = 0; r < h_.height; ++r) {
             const uint8_t* in = view_.at(offset_ + static_cast<size_t>(stride * r));
             uint8_t* out = outRow(r);
@@ -161,15 +173,15 @@ class Decoder {
     }
 
     // RLE8 and RLE4: the stream ends with the end-of-bitmap code; a stream that stops
-    // before it is a damaged file and refused.
-    bool runLengths() {
+    // before it is a damaged file and refused. Without `decode` the stream is only walked.
+    bool runLengths(bool decode) {
         const bool four = h_.compression == kRle4;
-        std::vector<uint8_t> indices(size_t{h_.width} * h_.height, 0);
+        std::vector<uint8_t> indices(decode ? size_t{h_.width} * h_.height : 0, 0);
         size_t at = offset_;
         uint32_t x = 0;
         uint32_t row = 0;  // stored row, bottom-up
         auto put = [&](uint32_t index) {
-            if (x < h_.width && row < h_.height)
+            if (decode && x < h_.width && row < h_.height)
                 indices[size_t{row} * h_.width + x] = static_cast<uint8_t>(index);
             ++x;
         };
@@ -216,6 +228,7 @@ class Decoder {
             }
             if (x > h_.width) x = h_.width;
         }
+        if (!decode) return true;
         for (uint32_t r = 0; r < h_.height; ++r) {
             uint8_t* out = outRow(r);
             const uint8_t* in = indices.data() + size_t{r} * h_.width;
@@ -279,69 +292,103 @@ bool readHeader(const ByteView& view, uint32_t headerSize, Header& h) {
     }
 }
 
-}  // namespace
+// Everything the file's headers say, checked against the file's length and the limits.
+struct Layout {
+    Header header;
+    uint32_t pixelOffset = 0;
+    Channel red, green, blue;
+    // The palette's entries: `paletteCount` of `paletteEntrySize` bytes from `paletteStart`.
+    size_t paletteStart = 0;
+    size_t paletteCount = 0;
+    size_t paletteEntrySize = 4;
+};
 
-bool BmpReader::read(const uint8_t* bytes, size_t size, LoadedPicture& out) {
-    if (bytes == nullptr) return false;
-    const ByteView view(bytes, size);
-    if (!view.has(0, kFileHeaderSize) || bytes[0] != 'B' || bytes[1] != 'M') return false;
-    uint32_t pixelOffset = 0, headerSize = 0;
-    if (!view.u32(10, pixelOffset) || !view.u32(kFileHeaderSize, headerSize)) return false;
-    Header h;
+bool parse(const ByteView& view, Layout& layout) {
+    if (!view.has(0, kFileHeaderSize) || *view.at(0) != 'B' || *view.at(1) != 'M') return false;
+    uint32_t headerSize = 0;
+    if (!view.u32(10, layout.pixelOffset) || !view.u32(kFileHeaderSize, headerSize)) return false;
+    Header& h = layout.header;
     if (!readHeader(view, headerSize, h)) return false;
-    if (h.width == 0 || h.height == 0 || h.width > kMaxDimension || h.height > kMaxDimension ||
-        uint64_t{h.width} * h.height * 4 > kMaxPixelBytes)
+    if (h.width == 0 || h.height == 0 || h.width > BmpReader::kMaxDimension ||
+        h.height > BmpReader::kMaxDimension ||
+        uint64_t{h.width} * h.height * 4 > BmpReader::kMaxPixelBytes)
         return false;
 
     // Colour masks: in the header from 52 bytes on, after a 40-byte header otherwise.
     const size_t afterHeader = kFileHeaderSize + headerSize;
-    size_t paletteStart = afterHeader;
-    Channel red, green, blue;
+    layout.paletteStart = afterHeader;
     if (h.compression == kBitFields || h.compression == kAlphaBitFields) {
         const size_t maskAt = kFileHeaderSize + 40;
         uint32_t r = 0, g = 0, b = 0;
         if (!view.u32(maskAt, r) || !view.u32(maskAt + 4, g) || !view.u32(maskAt + 8, b))
             return false;
-        if (!red.set(r) || !green.set(g) || !blue.set(b)) return false;
-        if (headerSize == 40) paletteStart += h.compression == kAlphaBitFields ? 16 : 12;
+        if (!layout.red.set(r) || !layout.green.set(g) || !layout.blue.set(b)) return false;
+        if (headerSize == 40) layout.paletteStart += h.compression == kAlphaBitFields ? 16 : 12;
     } else if (h.bitCount == 16) {
-        red.set(0x7C00);
-        green.set(0x03E0);
-        blue.set(0x001F);
+        layout.red.set(0x7C00);
+        layout.green.set(0x03E0);
+        layout.blue.set(0x001F);
     } else if (h.bitCount == 32) {
-        red.set(0x00FF0000);
-        green.set(0x0000FF00);
-        blue.set(0x000000FF);
+        layout.red.set(0x00FF0000);
+        layout.green.set(0x0000FF00);
+        layout.blue.set(0x000000FF);
     }
 
-    // The palette, kept as 4-byte blue, green, red, x entries.
-    std::vector<uint8_t> palette;
     if (h.bitCount <= 8) {
         const uint32_t full = 1u << h.bitCount;
-        const size_t entrySize = h.core ? 3 : 4;
-        size_t count = full;
+        layout.paletteEntrySize = h.core ? 3 : 4;
+        layout.paletteCount = full;
         if (h.core) {
             // The core header has no count: the entries run up to the pixels.
-            if (pixelOffset > paletteStart)
-                count = std::min<size_t>(full, (pixelOffset - paletteStart) / entrySize);
+            if (layout.pixelOffset > layout.paletteStart)
+                layout.paletteCount = std::min<size_t>(
+                    full, (layout.pixelOffset - layout.paletteStart) / layout.paletteEntrySize);
         } else if (h.coloursUsed != 0) {
-            count = std::min<uint32_t>(h.coloursUsed, full);
+            layout.paletteCount = std::min<uint32_t>(h.coloursUsed, full);
         }
-        if (!view.has(paletteStart, count * entrySize)) return false;
-        palette.resize(count * 4);
-        for (size_t i = 0; i < count; ++i) {
-            const uint8_t* entry = view.at(paletteStart + i * entrySize);
-            putPixel(palette.data() + i * 4, entry[0], entry[1], entry[2]);
-        }
+        if (!view.has(layout.paletteStart, layout.paletteCount * layout.paletteEntrySize))
+            return false;
+    }
+    return layout.pixelOffset < view.size();
+}
+
+}  // namespace
+
+bool BmpReader::read(const uint8_t* bytes, size_t size, LoadedPicture& out) {
+    if (bytes == nullptr) return false;
+    const ByteView view(bytes, size);
+    Layout layout;
+    if (!parse(view, layout)) return false;
+    const Header& h = layout.header;
+
+    // The palette, kept as 4-byte blue, green, red, x entries.
+    std::vector<uint8_t> palette(layout.paletteCount * 4);
+    for (size_t i = 0; i < layout.paletteCount; ++i) {
+        const uint8_t* entry = view.at(layout.paletteStart + i * layout.paletteEntrySize);
+        putPixel(palette.data() + i * 4, entry[0], entry[1], entry[2]);
     }
 
-    if (pixelOffset >= size) return false;
     std::vector<uint8_t> pixels(size_t{h.width} * h.height * 4);
-    Decoder decoder(view, h, pixelOffset, palette, red, green, blue, pixels);
+    Decoder decoder(view, h, layout.pixelOffset, palette, layout.red, layout.green, layout.blue,
+                    pixels);
     if (!decoder.run()) return false;
     out.width = h.width;
     out.height = h.height;
     out.pixels = std::move(pixels);
+    return true;
+}
+
+bool BmpReader::inspect(const uint8_t* bytes, size_t size, uint32_t& width, uint32_t& height) {
+    if (bytes == nullptr) return false;
+    const ByteView view(bytes, size);
+    Layout layout;
+    if (!parse(view, layout)) return false;
+    std::vector<uint8_t> noPalette, noPixels;
+    Decoder decoder(view, layout.header, layout.pixelOffset, noPalette, layout.red, layout.green,
+                    layout.blue, noPixels);
+    if (!decoder.check()) return false;
+    width = layout.header.width;
+    height = layout.header.height;
     return true;
 }
 

@@ -1,5 +1,6 @@
 // Our own reader for Windows bitmap files (.bmp), the picture format every pad host has to
-// hand. It turns a file's bytes into the loader's 32-bit top-down blue-green-red-x pixels.
+// hand. It turns a file's bytes into the loader's 32-bit top-down blue-green-red-x pixels; on
+// systems whose own decoder reads BMP files, it vouches for a file before that decoder sees it.
 //
 // Accepted: the 12-byte core header and the 40-, 52-, 56-, 64-, 108- and 124-byte info
 // headers; 1, 4, 8, 16, 24 and 32 bits per pixel; uncompressed rows, colour bit fields (16 and
@@ -25,13 +26,16 @@ namespace zel::platform {
 
 class BmpReader {
   public:
-    static constexpr uint32_t kMaxDimension = 32768;
-    // Largest decoded picture: 64 Mi pixels of 4 bytes.
-    static constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 28;
+    static constexpr uint32_t kMaxDimension = kMaxPictureDimension;
+    static constexpr uint64_t kMaxPixelBytes = kMaxPicturePixelBytes;
 
     // True and `out` filled for a bitmap file this reader accepts; false, `out` untouched,
     // for everything else.
     static bool read(const uint8_t* bytes, size_t size, LoadedPicture& out);
+
+    // Every check read() makes, without decoding or allocating the pixels: true, with the
+    // picture's size, exactly for the files read() accepts.
+    static bool inspect(const uint8_t* bytes, size_t size, uint32_t& width, uint32_t& height);
 };
 
 }  // namespace zel::platform
