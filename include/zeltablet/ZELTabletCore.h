@@ -61,6 +61,16 @@
  * The arrays and strings returned by listDevices and GetModelNumber come from malloc and
  * belong to the caller, who releases them with free().
  *
+ * File names
+ * ----------
+ * setImage, DecodePictureFile, SimulatorSaveScreen and SetComPortPath take a NUL-terminated
+ * name as a host's bytes. On POSIX systems those bytes are the path, unchanged, whatever their
+ * encoding. On Windows, whose file names are UTF-16, a name that is valid UTF-8 is read as
+ * UTF-8 (so every file can be named); any other name is read byte by byte, each byte the
+ * character of the same value (U+0000 to U+00FF, i.e. Latin-1), as hosts written for
+ * single-byte names pass them. ASCII names read the same either way. A Latin-1 name whose
+ * bytes happen to form valid UTF-8 (such as the two bytes C3 A9) is read as UTF-8.
+ *
  * Results
  * -------
  * Nothing is thrown across this interface. Failures are reported by the result (0, false,
@@ -237,7 +247,14 @@ ZEL_API bool disableTimecount(void* unused);
  * reports: a serial line has no bulk pipe.
  */
 
-/** Loads a picture file (BMP, JPEG, GIF, PNG), fits it to the screen and shows it. */
+/**
+ * Loads a picture file (BMP, JPEG, GIF, PNG), fits it to the screen and shows it. The path
+ * follows the rule under File names above. Files whose own header does not fit the file
+ * (cut short, sizes or data past its end) or claims a picture above 32768 pixels a side or
+ * 2^28 bytes of pixels are refused before any decoder sees them, on every system; of a GIF
+ * the first frame is shown, on the logical screen grown to the frame's extent where the frame
+ * reaches past it.
+ */
 ZEL_API int setImage(const char* path);
 /** Sends bytes already in the pad's compressed format. */
 ZEL_API int setZImage(uint64_t byteCount, const void* bytes);
@@ -274,9 +291,9 @@ ZEL_API bool EndCapture(void* unused);
 /**
  * Maps serial port number `port` (1 or above, as passed to Connect) to a device path, for USB
  * serial adapters and pseudo-terminals. Unmapped ports open the system's own name: on Linux
- * port N is "/dev/ttyS{N-1}", on Windows "\\.\COMN". A NULL or empty path removes the mapping.
- * Returns false for port 0, a path longer than 4095 bytes or more than 256 mapped ports.
- * Thread-safe.
+ * port N is "/dev/ttyS{N-1}", on Windows "\\.\COMN". The path follows the rule under File
+ * names above. A NULL or empty path removes the mapping. Returns false for port 0, a path
+ * longer than 4095 bytes or more than 256 mapped ports. Thread-safe.
  */
 ZEL_API bool SetComPortPath(uint32_t port, const char* path);
 
@@ -395,7 +412,8 @@ ZEL_API bool SetPngDiagnostics(uint32_t destination, ZELTextCallback callback, v
 #define ZEL_PICTURE_BUFFER_TOO_SMALL 4
 
 /**
- * Decodes a picture file exactly as setImage loads it, before it is fitted to a screen:
+ * Decodes a picture file exactly as setImage loads it (same path rule, same checks), before
+ * it is fitted to a screen:
  * PNG through the library's own decoder, other formats (BMP, JPEG, first GIF frame)
  * through the platform's picture loader. On ZEL_PICTURE_OK and ZEL_PICTURE_BUFFER_TOO_SMALL,
  * *width and *height receive the picture's size. With pixels NULL only the size is
@@ -524,7 +542,8 @@ ZEL_API uint32_t SimulatorLastReport(int32_t pad, uint8_t reportId, uint8_t* buf
 ZEL_API bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size);
 /**
  * Writes the virtual pad's screen as it now looks (pictures, clears and ink) to pngPath as an
- * 8-bit RGB PNG file, replacing any file there (through a symbolic link, the file it names).
+ * 8-bit RGB PNG file, replacing any file there (through a symbolic link, the file it names);
+ * the path follows the rule under File names above.
  * The picture goes to a temporary file beside it, renamed into place once written whole, so a
  * failed write (a full disk) leaves what was there. A path that is not a regular file, such as
  * a device, is written to directly. False for an unknown handle, a NULL or empty path or a

@@ -9,13 +9,16 @@
 //   also takes, rather than losing the picture.
 // - setZImage refuses null bytes, a count of 0 and counts above 4 GiB - 1 with the
 //   load-error message of setnoZImage, as they cannot be a zlib stream the pad could inflate.
-// - setImage widens the path byte by byte, so a UTF-8 path reaches the file system as it is.
+// - setImage takes the path by the library's rule for host file names (WidePath.h): the bytes
+//   as they are on POSIX systems; on Windows UTF-8 when the name is valid UTF-8, else byte by
+//   byte.
 #include <cstdio>
-#include <string>
+#include <filesystem>
 
 #include "api/Guarded.h"
 #include "api/LogWriter.h"
 #include "image/ZELTabletImage.h"
+#include "platform/WidePath.h"
 #include "zeltablet/ZELTabletCore.h"
 
 namespace zel {
@@ -80,11 +83,9 @@ int setImage(const char* path) {
             zel::writeLog("File not provided");
             return 0;
         }
-        std::wstring widePath;
-        for (const char* byte = path; *byte != '\0'; ++byte)
-            widePath.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*byte)));
+        std::filesystem::path name;
         ZELTabletImage image = zel::imageForScreen(tablet);
-        if (!image.loadFile(widePath.c_str())) {
+        if (!zel::platform::pathFromHostName(path, name) || !image.loadFile(name)) {
             zel::writeLog(
                 "Image Load Error. Check that the image file meets Tablet requirements, e.g. "
                 "dimensions.\n");

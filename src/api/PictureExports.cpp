@@ -5,7 +5,6 @@
 // host that wants no second decode passes a buffer large enough for its largest picture.
 #include <cstring>
 #include <filesystem>
-#include <string>
 #include <system_error>
 
 #include "image/PixelImage.h"
@@ -15,19 +14,9 @@
 namespace zel {
 namespace {
 
-// The path as setImage widens it: byte by byte.
-std::wstring widen(const char* path) {
-    std::wstring wide;
-    for (const char* byte = path; *byte != '\0'; ++byte)
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*byte)));
-    return wide;
-}
-
-bool isReadableFile(const std::wstring& path) {
-    std::filesystem::path name;
+bool isReadableFile(const std::filesystem::path& name) {
     std::error_code error;
-    return platform::pathFromWide(path.c_str(), name) &&
-           std::filesystem::is_regular_file(name, error);
+    return std::filesystem::is_regular_file(name, error);
 }
 
 }  // namespace
@@ -37,10 +26,12 @@ int32_t DecodePictureFile(const char* path, uint32_t* width, uint32_t* height, u
                           uint64_t capacity) {
     if (path == nullptr || width == nullptr || height == nullptr) return ZEL_PICTURE_BAD_ARGUMENT;
     try {
-        const std::wstring wide = zel::widen(path);
-        if (wide.empty() || !zel::isReadableFile(wide)) return ZEL_PICTURE_NO_FILE;
+        // The path as setImage takes it.
+        std::filesystem::path name;
+        if (!zel::platform::pathFromHostName(path, name) || !zel::isReadableFile(name))
+            return ZEL_PICTURE_NO_FILE;
         zel::PixelImage image;
-        if (!image.loadFromFile(wide.c_str())) return ZEL_PICTURE_NOT_LOADED;
+        if (!image.loadFromFile(name)) return ZEL_PICTURE_NOT_LOADED;
         *width = static_cast<uint32_t>(image.imageWidth);
         *height = static_cast<uint32_t>(image.imageHeight);
         if (pixels == nullptr) return ZEL_PICTURE_OK;

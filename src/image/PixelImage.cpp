@@ -27,9 +27,8 @@ const double kNudge = static_cast<double>(0.000001f);
 
 // The whole file, or false when it cannot be opened or read, is empty or is too large. Only
 // regular files are read: a FIFO or a device could block the host's call for ever.
-bool readWholeFile(const wchar_t* path, std::vector<uint8_t>& bytes) {
-    std::filesystem::path name;
-    if (!platform::pathFromWide(path, name)) return false;
+bool readWholeFile(const std::filesystem::path& name, std::vector<uint8_t>& bytes) {
+    if (name.empty()) return false;
     std::error_code error;
     if (!std::filesystem::is_regular_file(name, error)) return false;
     const uintmax_t size = std::filesystem::file_size(name, error);
@@ -113,6 +112,15 @@ bool PixelImage::adopt(uint64_t width, uint64_t height, const uint8_t* source) {
 }
 
 bool PixelImage::loadFromFile(const wchar_t* path) {
+    std::filesystem::path name;
+    if (!platform::pathFromWide(path, name)) {
+        clear();
+        return false;
+    }
+    return loadFromFile(name);
+}
+
+bool PixelImage::loadFromFile(const std::filesystem::path& path) {
     clear();
     try {
         std::vector<uint8_t> bytes;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 namespace zel {
@@ -23,6 +24,8 @@ class PixelImage {
     // Reads the file at `path` whole and hands it to the platform picture loader; when the
     // loader refuses it and it starts like a PNG file, the library's PNG decoder reads it
     // from `path` instead. False for an empty, unreadable or unrecognised file.
+    bool loadFromFile(const std::filesystem::path& path);
+    // The same for a wide file name (UTF-16 or UTF-32 as wchar_t holds it).
     bool loadFromFile(const wchar_t* path);
     // The platform picture loader only: PNG bytes are refused on this route.
     bool loadFromMemory(const uint8_t* bytes, size_t size);

@@ -4,12 +4,24 @@
 
 #include <new>
 
+#include "platform/WidePath.h"
+
 namespace zel {
 
 ZELTabletImage::ZELTabletImage(uint32_t width, uint32_t height)
     : screenWidth(width), screenHeight(height) {}
 
 bool ZELTabletImage::loadFile(const wchar_t* path) {
+    std::filesystem::path name;
+    if (!platform::pathFromWide(path, name)) {
+        monoData.clear();
+        colourData.clear();
+        return false;
+    }
+    return loadFile(name);
+}
+
+bool ZELTabletImage::loadFile(const std::filesystem::path& path) {
     monoData.clear();
     colourData.clear();
     if (screenWidth == 0 || screenHeight == 0 || screenWidth > kMaxScreenDimension ||

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 #include "image/PixelImage.h"
@@ -33,6 +34,7 @@ class ZELTabletImage {
     // to the screen unless it already has the screen's size, and makes both the packed 1-bit
     // and the 16-bit colour image. False when the picture cannot be loaded, or the screen
     // size is 0 or above kMaxScreenDimension.
+    bool loadFile(const std::filesystem::path& path);
     bool loadFile(const wchar_t* path);
     // The same for a picture file in memory; platform formats only (PNG is refused).
     bool loadMemory(const uint8_t* bytes, uint32_t size);

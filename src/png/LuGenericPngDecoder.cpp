@@ -63,6 +63,12 @@ int LuGenericPngDecoder::Decode(const wchar_t* path) {
     return DecodeSource(file);
 }
 
+int LuGenericPngDecoder::Decode(const std::filesystem::path& path) {
+    LuPngFileSource file(path);
+    if (!file.IsOpen()) return -1;
+    return DecodeSource(file);
+}
+
 int LuGenericPngDecoder::DecodeMemory(const unsigned char* data, size_t size) {
     if (data == nullptr) size = 0;
     LuPngMemorySource memory(data, size);

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 
 #include "png/LuPngPalette.h"
@@ -57,6 +58,7 @@ class LuGenericPngDecoder {
     // Decodes the file at `path`: 1 when it was read and decoding ran (whatever inflate found
     // on the way), -1 when it was refused.
     int Decode(const wchar_t* path);
+    int Decode(const std::filesystem::path& path);
 
     // The same for a file's bytes already in memory (same chunk reader, same results).
     int DecodeMemory(const unsigned char* data, size_t size);

@@ -10,7 +10,14 @@ namespace zel {
 
 LuPngFileSource::LuPngFileSource(const wchar_t* path) {
     std::filesystem::path name;
-    if (!platform::pathFromWide(path, name)) return;
+    if (platform::pathFromWide(path, name)) open(name);
+}
+
+LuPngFileSource::LuPngFileSource(const std::filesystem::path& path) {
+    if (!path.empty()) open(path);
+}
+
+void LuPngFileSource::open(const std::filesystem::path& name) {
     // A directory opens as a stream on some systems; it is not a picture.
     std::error_code error;
     if (std::filesystem::is_directory(name, error)) return;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/windows/WideText.h"
+#include "platform/WidePath.h"
 #include "platform/windows/WinHandle.h"
 
 namespace zel::platform {
@@ -160,7 +160,8 @@ bool configure(HANDLE port) {
 class WindowsSerialSystem final : public SerialSystem {
   public:
     std::unique_ptr<SerialPort> open(const std::string& path) override {
-        const std::wstring widePath = windows::widen(path);
+        // A host's path (SetComPortPath) follows the rule for host file names.
+        const std::wstring widePath = wideFromHostName(path.c_str());
         if (widePath.empty()) return nullptr;
         UniqueHandle port(CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
