@@ -9,11 +9,18 @@
 // in the reverse order of creation.
 //
 // Choices where the platform leaves room:
-// - PNG data is refused without asking OLE: PNG files take the library's own decoder on the
+// - Only BMP, JPEG and GIF files whose header holds together (PictureHeader.h) reach OLE, the
+//   checks the Linux loader makes too: a file cut short, one whose header claims more than its
+//   data holds, or a picture above the size limits is refused at once instead of being decoded
+//   by a system decoder that fills in what is missing (or allocates for a claimed size first).
+//   PNG data is refused without asking OLE: PNG files take the library's own decoder on the
 //   file route and are refused on the memory route, whichever formats this system's OLE
-//   happens to know.
-// - Pictures of more than kMaxDimension pixels in either direction or kMaxPixelBytes of
-//   pixels are refused before their pixels are copied.
+//   happens to know; so are the icons and metafiles OLE would load but not as bitmaps.
+// - A GIF whose first frame reaches past its logical screen goes to OLE with the screen grown
+//   to the frame's extent, so that no decoder cuts the frame to the screen.
+// - A BMP or JPEG bitmap whose size differs from what its header says is refused.
+// - Pictures of more than kMaxPictureDimension pixels in either direction or
+//   kMaxPicturePixelBytes of pixels are refused before their pixels are copied.
 // - OLE may decode through COM objects, so the calling thread is given a COM apartment for
 //   the call when it has none; an apartment the host set up is used as it is.
 #include <windows.h>
@@ -25,7 +32,9 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include "platform/PictureHeader.h"
 #include "platform/Platform.h"
 #include "platform/windows/WinHandle.h"
 
@@ -35,9 +44,6 @@ namespace {
 using windows::ComRef;
 using windows::GlobalBlock;
 using windows::GlobalLockGuard;
-
-constexpr uint32_t kMaxDimension = 32768;
-constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 28;
 
 // {7BF80980-BF32-101A-8BBB-00AA00300CAB}
 constexpr IID kIPictureId = {
@@ -86,9 +92,21 @@ class MemoryDc {
     HGDIOBJ previous_ = nullptr;
 };
 
-bool isPng(const uint8_t* bytes, size_t size) {
-    static const uint8_t kSignature[4] = {0x89, 0x50, 0x4E, 0x47};
-    return size >= 4 && std::memcmp(bytes, kSignature, 4) == 0;
+uint32_t littleEndian16(const uint8_t* bytes) {
+    return bytes[0] | (uint32_t{bytes[1]} << 8);
+}
+
+// The GIF's logical screen (bytes 6 to 9) grown to the picture's size, in `copy`; false when
+// the screen already covers the first frame and the file goes to OLE as it is.
+bool growGifScreen(const uint8_t* bytes, size_t size, const PictureHeader& header,
+                   std::vector<uint8_t>& copy) {
+    if (littleEndian16(bytes + 6) >= header.width && littleEndian16(bytes + 8) >= header.height)
+        return false;
+    copy.assign(bytes, bytes + size);
+    copy[6] = static_cast<uint8_t>(header.width), copy[7] = static_cast<uint8_t>(header.width >> 8);
+    copy[8] = static_cast<uint8_t>(header.height);
+    copy[9] = static_cast<uint8_t>(header.height >> 8);
+    return true;
 }
 
 // Steps 1 to 3: the picture object for the bytes, or false.
@@ -124,8 +142,9 @@ bool readBitmap(IPicture* picture, LoadedPicture& out) {
     if (GetObjectW(bitmap, sizeof description, &description) != sizeof description) return false;
     const LONG width = description.bmWidth;
     const LONG height = description.bmHeight;
-    if (width <= 0 || height <= 0 || uint64_t(width) > kMaxDimension ||
-        uint64_t(height) > kMaxDimension || uint64_t(width) * uint64_t(height) * 4 > kMaxPixelBytes)
+    if (width <= 0 || height <= 0 || uint64_t(width) > kMaxPictureDimension ||
+        uint64_t(height) > kMaxPictureDimension ||
+        uint64_t(width) * uint64_t(height) * 4 > kMaxPicturePixelBytes)
         return false;
 
     BITMAPINFO format{};
@@ -156,13 +175,22 @@ bool readBitmap(IPicture* picture, LoadedPicture& out) {
 class WindowsPictureLoader final : public PictureLoader {
   public:
     bool load(const uint8_t* bytes, size_t size, LoadedPicture& out) override {
-        if (bytes == nullptr || size == 0 || size > LONG_MAX || isPng(bytes, size)) return false;
+        PictureHeader header;
+        if (bytes == nullptr || size == 0 || size > LONG_MAX ||
+            !readPictureHeader(bytes, size, header))
+            return false;
         try {
+            std::vector<uint8_t> grown;
+            if (header.format == PictureFormat::Gif && growGifScreen(bytes, size, header, grown))
+                bytes = grown.data();
             ComApartment apartment;
             ComRef<IPicture> picture;
             if (!loadPicture(bytes, size, picture)) return false;
             LoadedPicture loaded;
             if (!readBitmap(picture.get(), loaded)) return false;
+            if (header.format != PictureFormat::Gif &&
+                (loaded.width != header.width || loaded.height != header.height))
+                return false;
             out = std::move(loaded);
             return true;
         } catch (const std::bad_alloc&) {
