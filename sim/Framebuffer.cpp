@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace zel::sim {
@@ -41,12 +41,16 @@ namespace fs = std::filesystem;
 
 // Writes all of `bytes` to a file opened here; false unless every byte was written and the
 // file closed cleanly (a full disk often shows only when the buffered bytes go out at close).
+// The stream is opened by path, which takes any name the system can hold (fopen on Windows
+// takes only names of the ANSI code page).
 bool writeAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.string().c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
-                         std::fflush(file) == 0 && std::ferror(file) == 0;
-    return std::fclose(file) == 0 && written;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) return false;
+    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    file.flush();
+    const bool written = !file.fail();
+    file.close();  // sets failbit when the close fails
+    return written && !file.fail();
 }
 
 // A name beside `target` that nothing uses yet.
@@ -67,7 +71,7 @@ fs::path temporaryBeside(const fs::path& target) {
 // and removes only the temporary. A symbolic link keeps pointing where it did and the file it
 // names is replaced. Something that is not a regular file (a device, a pipe) is written to
 // directly, as it cannot be replaced.
-bool replaceFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+bool replaceFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
     fs::path target(path);
     std::error_code error;
     const fs::file_status status = fs::status(target, error);
@@ -183,7 +187,7 @@ std::vector<uint8_t> Framebuffer::toPng() const {
     return png;
 }
 
-bool Framebuffer::writePng(const std::string& path) const {
+bool Framebuffer::writePng(const std::filesystem::path& path) const {
     const std::vector<uint8_t> png = toPng();
     return !png.empty() && replaceFile(path, png);
 }

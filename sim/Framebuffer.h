@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ class Framebuffer {
     std::vector<uint8_t> toPng() const;
     // Replaces the file at `path` with toPng(), whole or not at all: false (and whatever was
     // at `path` left as it was) when the picture cannot be written completely.
-    bool writePng(const std::string& path) const;
+    bool writePng(const std::filesystem::path& path) const;
 
   private:
     uint32_t width_;

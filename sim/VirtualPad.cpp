@@ -630,7 +630,7 @@ Framebuffer VirtualPad::screen() const {
     return screen_;
 }
 
-bool VirtualPad::writeScreenPng(const std::string& path) const {
+bool VirtualPad::writeScreenPng(const std::filesystem::path& path) const {
     return screen().writePng(path);
 }
 

@@ -185,7 +185,7 @@ class VirtualPad {
     // ---- inspection ------------------------------------------------------------------
     PadSettings settings() const;
     Framebuffer screen() const;
-    bool writeScreenPng(const std::string& path) const;
+    bool writeScreenPng(const std::filesystem::path& path) const;
     // Every SET report received (newest last; the oldest are dropped beyond 4096).
     std::vector<std::vector<uint8_t>> receivedSets() const;
     uint32_t getCount(uint8_t reportId) const;

@@ -1,10 +1,12 @@
 // The simulator's exports: argument checks and limits in front of Simulator and the virtual
 // pads' firmware model.
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "api/Simulator.h"
 #include "platform/Clock.h"
+#include "platform/WidePath.h"
 #include "zeltablet/ZELTabletCore.h"
 
 namespace zel {
@@ -209,9 +211,10 @@ bool SimulatorServeSerial(int32_t pad, char* path, uint32_t size) {
 }
 
 bool SimulatorSaveScreen(int32_t pad, const char* pngPath) {
-    if (pngPath == nullptr || *pngPath == '\0') return false;
+    std::filesystem::path path;  // the host's name, as setImage takes it
+    if (!zel::platform::pathFromHostName(pngPath, path)) return false;
     return withPad(pad, false, [&](zel::sim::VirtualPad& virtualPad) {
-        return virtualPad.writeScreenPng(pngPath);
+        return virtualPad.writeScreenPng(path);
     });
 }
 
