@@ -124,5 +124,29 @@ TEST_F(WindowsBackend, GetExchangeOverAComPort) {
     EXPECT_EQ(Disconnect(), 0);
 }
 
+// SetComPortPath with paths named in several scripts (UTF-8, as the header's file name rule
+// reads them on Windows): links to the same line, made by the harness.
+TEST_F(WindowsBackend, ComPortPathsInEveryScript) {
+    const char* directory = std::getenv("ZEL_SERIAL_LINE_DIR");
+    if (directory == nullptr) GTEST_SKIP() << "no serial line provided (ZEL_SERIAL_LINE_DIR)";
+    // The Unix directory as Wine's drive Z: shows it.
+    std::string windowsDirectory = std::string("Z:") + directory;
+    for (char& c : windowsDirectory)
+        if (c == '/') c = '\\';
+    uint32_t port = 30;
+    for (const char* name :
+         {"caf\xC3\xA9-ligne", "\xCE\x93\xCF\x81\xCE\xB1\xCE\xBC\xCE\xBC\xCE\xAE",
+          "\xD0\x9B\xD0\xB8\xD0\xBD\xD0\xB8\xD1\x8F", "\xE4\xB8\xB2\xE5\x8F\xA3",
+          "line-\xF0\x9F\x98\x80",
+          "caf\xE9-ligne"}) {  // Latin-1, as single-byte hosts pass it: the same link as the first
+        SCOPED_TRACE(name);
+        const std::string path = windowsDirectory + "\\" + name;
+        ASSERT_TRUE(SetComPortPath(++port, path.c_str()));
+        ASSERT_TRUE(Connect(0, port));
+        EXPECT_EQ(GetUID(), 0x5E1A1u);
+        EXPECT_EQ(Disconnect(), 0);
+    }
+}
+
 }  // namespace
 }  // namespace zel
