@@ -9,11 +9,6 @@
 namespace zel::platform {
 namespace {
 
-bool sizeAllowed(uint64_t width, uint64_t height) {
-    return width > 0 && height > 0 && width <= kMaxPictureDimension &&
-           height <= kMaxPictureDimension && width * height * 4 <= kMaxPicturePixelBytes;
-}
-
 // Reads within [0, size) only; each read reports whether the bytes were there.
 class Bytes {
   public:
@@ -131,7 +126,7 @@ bool readJpeg(const Bytes& bytes, PictureHeader& header) {
         }
         at += length;
     }
-    if (!sizeAllowed(frame.width, frame.height)) return false;
+    if (!pictureSizeAllowed(frame.width, frame.height)) return false;
     // Every block of a Huffman-coded component takes at least one bit in its first scan (the
     // shortest code of its first coefficient), so the data after the first scan header holds
     // at least one bit per block of the component with the fewest. Arithmetic coding can go
@@ -202,7 +197,7 @@ bool readGif(const Bytes& bytes, PictureHeader& header) {
     if (!skipSubBlocks(bytes, at)) return false;
     const uint64_t pictureWidth = std::max<uint64_t>(screenWidth, uint64_t{left} + width);
     const uint64_t pictureHeight = std::max<uint64_t>(screenHeight, uint64_t{top} + height);
-    if (!sizeAllowed(pictureWidth, pictureHeight)) return false;
+    if (!pictureSizeAllowed(pictureWidth, pictureHeight)) return false;
     header.format = PictureFormat::Gif;
     header.width = static_cast<uint32_t>(pictureWidth);
     header.height = static_cast<uint32_t>(pictureHeight);

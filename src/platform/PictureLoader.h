@@ -12,6 +12,12 @@ namespace zel::platform {
 constexpr uint32_t kMaxPictureDimension = 32768;
 constexpr uint64_t kMaxPicturePixelBytes = uint64_t{1} << 28;
 
+// Whether a picture of this size is within those limits (and not empty).
+inline bool pictureSizeAllowed(uint64_t width, uint64_t height) {
+    return width > 0 && height > 0 && width <= kMaxPictureDimension &&
+           height <= kMaxPictureDimension && width * height * 4 <= kMaxPicturePixelBytes;
+}
+
 struct LoadedPicture {
     uint32_t width = 0;
     uint32_t height = 0;

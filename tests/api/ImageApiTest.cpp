@@ -7,25 +7,6 @@
 namespace zel::apitest {
 namespace {
 
-// A 24-bit bottom-up BMP file: left half black, right half white.
-std::vector<uint8_t> bmpFile(uint32_t width, uint32_t height) {
-    const uint32_t stride = (width * 3 + 3) & ~3u;
-    const uint32_t size = 54 + stride * height;
-    std::vector<uint8_t> file(size, 0);
-    auto put32 = [&](size_t at, uint32_t value) {
-        for (int i = 0; i < 4; ++i)
-            file[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    };
-    file[0] = 'B', file[1] = 'M';
-    put32(2, size), put32(10, 54), put32(14, 40), put32(18, width), put32(22, height);
-    file[26] = 1, file[28] = 24;
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = width / 2; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                file[54 + y * stride + x * 3 + c] = 0xFF;
-    return file;
-}
-
 using Images = HostTest;
 
 uint32_t dataReports(int32_t pad) {

@@ -27,7 +27,7 @@ Bytes corpusFile(const char* name) {
 }
 
 // A 24-bit bottom-up BMP file of width x height pixels in a ramp of colours.
-Bytes bmpFile(uint32_t width, uint32_t height) {
+Bytes rampBmpFile(uint32_t width, uint32_t height) {
     const uint32_t stride = (width * 3 + 3) & ~3u;
     Bytes file(54 + size_t(stride) * height, 0);
     auto put32 = [&](size_t at, uint32_t value) {
@@ -134,7 +134,7 @@ TEST_F(PictureFiles, NamesInEveryScriptReachTheFile) {
 // in Latin-1. On POSIX systems those bytes are the file's name, unchanged; on Windows each
 // byte is the character of the same value, so the file is the one named "café.bmp".
 TEST_F(PictureFiles, SingleByteNamesKeepWorking) {
-    const Bytes bmp = bmpFile(5, 3);
+    const Bytes bmp = rampBmpFile(5, 3);
     const char* latin1 = "caf\xE9.bmp";
     const char* utf8 = "caf\xC3\xA9.bmp";
 #if defined(_WIN32)
@@ -160,7 +160,7 @@ TEST_F(PictureFiles, SingleByteNamesKeepWorking) {
 // at once by every loading route, as damaged files; the system's decoder never gets to fill
 // in what is missing.
 TEST_F(PictureFiles, DamagedAndOversizedFilesAreRefusedAtOnce) {
-    const Bytes bmp = bmpFile(64, 48);
+    const Bytes bmp = rampBmpFile(64, 48);
     const Bytes jpeg = corpusFile("picture/baseline444.jpg");
     ASSERT_FALSE(jpeg.empty());
     auto claiming = [&](uint32_t width, uint32_t height) {

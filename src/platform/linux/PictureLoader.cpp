@@ -30,11 +30,6 @@
 namespace zel::platform {
 namespace {
 
-bool sizeAllowed(uint64_t width, uint64_t height) {
-    return width > 0 && height > 0 && width <= kMaxPictureDimension &&
-           height <= kMaxPictureDimension && width * height * 4 <= kMaxPicturePixelBytes;
-}
-
 // ---- JPEG ----
 
 struct TjHandleCloser {
@@ -51,7 +46,8 @@ bool loadJpeg(const uint8_t* bytes, size_t size, LoadedPicture& out) {
     if (tjDecompressHeader3(handle.get(), bytes, jpegSize, &width, &height, &subsampling,
                             &colourspace) != 0)
         return false;
-    if (width <= 0 || height <= 0 || !sizeAllowed(uint32_t(width), uint32_t(height))) return false;
+    if (width <= 0 || height <= 0 || !pictureSizeAllowed(uint32_t(width), uint32_t(height)))
+        return false;
     std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 4);
     if (tjDecompress2(handle.get(), bytes, jpegSize, pixels.data(), width, 0, height, TJPF_BGRX,
                       TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS) != 0)
@@ -128,7 +124,8 @@ bool loadGif(const uint8_t* bytes, size_t size, LoadedPicture& out) {
     const uint64_t frameBottom = uint64_t(frame.Top) + uint64_t(frame.Height);
     const uint64_t width = std::max(uint64_t(std::max(gif->SWidth, 0)), frameRight);
     const uint64_t height = std::max(uint64_t(std::max(gif->SHeight, 0)), frameBottom);
-    if (!sizeAllowed(width, height) || !sizeAllowed(uint64_t(frame.Width), frame.Height))
+    if (!pictureSizeAllowed(width, height) ||
+        !pictureSizeAllowed(uint64_t(frame.Width), frame.Height))
         return false;
 
     std::vector<uint8_t> pixels(size_t(width * height * 4), 0xFF);
