@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <windows.h>
+
 #include "api/LogWriter.h"
 #include "platform/Platform.h"
 #include "zeltablet/ZELTabletCore.h"
@@ -103,6 +105,30 @@ TEST_F(WindowsBackend, DevicesThatAreNotThereAreRefused) {
     EXPECT_EQ(platform::nativeHidSystem().open(""), nullptr);
     for (const char* id : {"USB\\VID_5A45&PID_00A3\\GONE", "", "not\xff utf-8"})
         EXPECT_EQ(platform::nativeBulkPipeSystem().open(id), nullptr) << id;
+}
+
+// A core-header BMP whose colour table holds two entries where its 8-bit depth allows 256:
+// the system reads the full table, past the end of a file this short. The load is repeated
+// while small blocks taken from the process heap move where the system's copy of the file
+// lands, so that one copy ends at the edge of the heap's committed memory.
+TEST_F(WindowsBackend, ShortColourTablesLoadWhereverTheirCopyLands) {
+    const std::vector<uint8_t> bmp = {
+        'B', 'M', 40, 0,   0,   0,   0, 0, 0, 0, 32, 0, 0, 0,  // file header, pixels at 32
+        12,  0,   0,  0,   2,   0,   1, 0, 1, 0, 8,  0,        // core header: 2 x 1, 8 bits
+        0,   0,   0,  255, 255, 255,                           // two colours: black, white
+        0,   1,   0,  0,   0,   0,   0, 0};                    // row: black, white, padding
+    std::vector<void*> fillers;
+    for (int round = 0; round < 1500; ++round) {
+        fillers.push_back(HeapAlloc(GetProcessHeap(), 0, 40 + round % 7 * 8));
+        platform::LoadedPicture picture;
+        ASSERT_TRUE(platform::pictureLoader().load(bmp.data(), bmp.size(), picture)) << round;
+        ASSERT_EQ(picture.width, 2u);
+        ASSERT_EQ(picture.pixels.size(), 8u);
+        EXPECT_EQ(picture.pixels[0], 0);
+        EXPECT_EQ(picture.pixels[4], 255);
+    }
+    for (void* filler : fillers)
+        HeapFree(GetProcessHeap(), 0, filler);
 }
 
 // A virtual pad served on a pseudo-terminal by a program on the host side of Wine, mapped to

@@ -109,9 +109,18 @@ bool growGifScreen(const uint8_t* bytes, size_t size, const PictureHeader& heade
     return true;
 }
 
+// Zero bytes the stream carries after the picture's own. A BMP's colour table may hold fewer
+// entries than its bit depth allows (the pixels start where the file header says), but GDI
+// reads the full table the header implies: up to 256 four-byte entries and the colour masks
+// after a header of at most 124 bytes. Without the zeros that read runs past the copy OLE
+// makes of the stream, and crashes wherever that copy happens to end at unmapped memory.
+// The formats OLE loads all end on their own terms, so trailing zeros change no picture.
+constexpr size_t kStreamSlack = 2048;
+
 // Steps 1 to 3: the picture object for the bytes, or false.
 bool loadPicture(const uint8_t* bytes, size_t size, ComRef<IPicture>& picture) {
-    GlobalBlock block(GlobalAlloc(GMEM_MOVEABLE, size));
+    if (size > LONG_MAX - kStreamSlack) return false;
+    GlobalBlock block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size + kStreamSlack));
     if (block.get() == nullptr) return false;
     {
         GlobalLockGuard lock(block.get());
@@ -121,8 +130,8 @@ bool loadPicture(const uint8_t* bytes, size_t size, ComRef<IPicture>& picture) {
     ComRef<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, stream.out()))) return false;
     block.release();  // the stream frees it when it is released
-    const HRESULT loaded = OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, kIPictureId,
-                                          picture.outVoid());
+    const HRESULT loaded = OleLoadPicture(stream.get(), static_cast<LONG>(size + kStreamSlack),
+                                          FALSE, kIPictureId, picture.outVoid());
     stream.reset();
     return SUCCEEDED(loaded) && picture.get() != nullptr;
 }
