@@ -583,6 +583,8 @@ int LuZlibDecoder::Decode(uint32_t length, const unsigned char* data) {
 }
 
 int LuZlibDecoder::Run() {
+    // Declared first, so that every tree of the run is gone before it frees its blocks.
+    LuHuffmanNodeRecycler recycler;
     if (length_ < 2) {
         png::diagnosticText(kOverflow);
         return 0;
