@@ -299,7 +299,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::Finalize();
         std::ostream& out = GetOutputStream();
         out << "\nratio of CPU times (ours / baseline; below 1.0 is faster)\n";
-        for (const auto& [item, byKind] : times_) {
+        for (const auto& entry : times_) {
+            // A lambda cannot capture a structured binding before C++20.
+            const std::string& item = entry.first;
+            const auto& byKind = entry.second;
             const auto pick = [&](const char* kind) {
                 const auto found = byKind.find(kind);
                 return found == byKind.end() ? 0.0 : found->second;
