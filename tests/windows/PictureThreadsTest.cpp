@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "PictureTestName.h"
 #include "zeltablet/ZELTabletCore.h"
 
 namespace zel {
@@ -119,11 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, PictureThreads,
                                            "../png/rgb8-interlaced.png", "baseline444.jpg",
                                            "core8.bmp", "plain.gif"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
-                             std::string name = info.param;
-                             name = name.substr(name.rfind('/') + 1);
-                             for (char& c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
+                             return pictureTestName(info.param);
                          });
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <string>
 
+#include "PictureTestName.h"
 #include "api/Simulator.h"
 #include "zeltablet/ZELTabletCore.h"
 
@@ -91,11 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
         Expected{"../png/rgba8.png", {0xe151c6c6, 0x0291fc2a}, {}},
         Expected{"interlaced.gif", {0x34bde7a0, 0x27b5e937}, {0xec1c6272, 0x53464603}}),
     [](const ::testing::TestParamInfo<Expected>& info) {
-        std::string name = info.param.file;
-        name = name.substr(name.rfind('/') + 1);
-        for (char& c : name)
-            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
+        return pictureTestName(info.param.file);
     });
 
 }  // namespace
