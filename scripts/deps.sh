@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libssl-dev libusb-1.0-0-dev libturbojpeg0-dev libgif-dev libpng-dev
   libfuse3-dev fuse3 python3
+  libboost-dev nlohmann-json3-dev
 )
 
 missing=()
