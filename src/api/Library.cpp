@@ -1,5 +1,5 @@
 // Both load-time objects live in this one translation unit so that their order is fixed:
-// the crypto library is prepared before the tablet exists.
+// the crypto library is prepared before the process-wide pad exists.
 #include "api/Library.h"
 
 #include "crypto/EncryptionCore.h"
@@ -7,11 +7,12 @@
 namespace zel {
 namespace {
 
-ZELTablet* createTablet() {
+PadSession* createProcessPad() {
     // Allocated and never deleted: a host may still call in while the process is being torn
-    // down, and the reader threads of an open pad keep using it until the very end.
+    // down, and the reader threads of an open pad keep using it (and its callbacks) until the
+    // very end. Its samples go through onCDllReceive, the delivery step hosts may call too.
     try {
-        return new ZELTablet(&onCDllReceive);
+        return new PadSession(&onCDllReceive);
     } catch (...) {
         return nullptr;  // every export then reports failure
     }
@@ -22,17 +23,14 @@ ZELTablet* createTablet() {
 // Constructed first: crypto library set-up, destroyed when the library is unloaded.
 _encryptionCore encryptionCore;
 
-ZELTablet* const tablet = createTablet();
+PadSession* const processWidePad = createProcessPad();
 
-ZELTablet* theTablet() {
-    return tablet;
+PadSession* processPad() {
+    return processWidePad;
 }
 
-CallbackRegistry& callbacks() {
-    // Never destroyed, like the tablet: a reader thread of a pad the host left connected may
-    // still deliver while the process exits.
-    static CallbackRegistry* registry = new CallbackRegistry();
-    return *registry;
+ZELTablet* theTablet() {
+    return processWidePad != nullptr ? &processWidePad->tablet() : nullptr;
 }
 
 }  // namespace zel

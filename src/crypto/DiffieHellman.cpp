@@ -250,6 +250,13 @@ bool DiffieHellman::generateKey(uint8_t publicKeyOut[16], uint32_t* errorCode, c
 
 bool DiffieHellman::computeKey(const uint8_t peerPublicKey[16], uint8_t sharedKeyOut[16],
                                uint32_t* errorCode, char* errorMessage) {
+    if (!computeSharedKey(peerPublicKey, sharedKeyOut, errorCode, errorMessage)) return false;
+    AES::setKey(sharedKeyOut);
+    return true;
+}
+
+bool DiffieHellman::computeSharedKey(const uint8_t peerPublicKey[16], uint8_t sharedKeyOut[16],
+                                     uint32_t* errorCode, char* errorMessage) {
     if (!dh) return false;
     ErrorReport report(errorCode, errorMessage);
     if (peerPublicKey == nullptr || sharedKeyOut == nullptr) {
@@ -287,7 +294,6 @@ bool DiffieHellman::computeKey(const uint8_t peerPublicKey[16], uint8_t sharedKe
     // the agreement the same 16-byte key (the number itself, big-endian).
     uint8_t key[sharedKeySize];
     if (BN_bn2binpad(secret.get(), key, sharedKeySize) < 0) return false;
-    AES::setKey(key);
     std::memcpy(sharedKeyOut, key, sharedKeySize);
     OPENSSL_cleanse(key, sizeof key);
     return true;

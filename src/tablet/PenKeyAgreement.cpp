@@ -80,9 +80,10 @@ uint32_t PenKeyAgreement::receive() {
     return 0;
 }
 
-uint32_t PenKeyAgreement::finish() {
+uint32_t PenKeyAgreement::finish(Encryption::PenDataKey& key) {
     uint8_t shared[DiffieHellman::sharedKeySize];
-    const bool computed = dh_.computeKey(padKey_, shared, nullptr, nullptr);
+    const bool computed = dh_.computeSharedKey(padKey_, shared, nullptr, nullptr);
+    if (computed) key.setKey(shared);
     OPENSSL_cleanse(shared, sizeof shared);
     if (!computed) return status::keyPadKeyRefused;
     finished_ = true;

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "crypto/DiffieHellman.h"
+#include "crypto/PenDataKey.h"
 #include "transport/Interface.h"
 
 namespace zel {
@@ -30,10 +31,10 @@ class PenKeyAgreement {
     // sends no pen data from taking the host's key until it has answered this.
     uint32_t receive();
 
-    // Turns the pad's public key into the AES key of report 0x10. Run it only while no report
-    // is being decrypted. 0, or status::keyPadKeyRefused when the pad's key fails the host's
-    // checks (the key schedules are then left alone).
-    uint32_t finish();
+    // Turns the pad's public key into the AES key of report 0x10, set in `key`. Run it only
+    // while no report is being decrypted. 0, or status::keyPadKeyRefused when the pad's key
+    // fails the host's checks (`key` is then left alone).
+    uint32_t finish(Encryption::PenDataKey& key);
 
     // True when the pad may be using a key the host does not hold: it accepted the host's
     // public key (or its answer was lost) and the agreement did not complete.

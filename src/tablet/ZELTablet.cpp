@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "crypto/AES.h"
@@ -95,7 +96,7 @@ uint32_t ZELTablet::productIdForSelector(int32_t modelSelector) {
     return model != nullptr ? model->productId : 0;
 }
 
-ZELTablet::ZELTablet(Delivery delivery) : delivery_(delivery) {}
+ZELTablet::ZELTablet(Delivery delivery) : delivery_(std::move(delivery)) {}
 
 ZELTablet::~ZELTablet() {
     releaseTransport();
@@ -258,7 +259,7 @@ void ZELTablet::onPenData(PenData& record) {
         Link link = currentLink();
         if ((!link.transport || !link.transport->onReaderThread()) && !finishingReport) return;
     }
-    if (delivery_ != nullptr) delivery_(&record);
+    if (delivery_) delivery_(&record);
     // Announced whatever the capture-mode filter did with the sample.
     const ZELWindow window = notifyWindow.load(std::memory_order_acquire);
     if (window != 0 && isPenReport(record.reportId))
@@ -284,6 +285,10 @@ bool ZELTablet::isFeatureReport(uint8_t reportId) {
         default:
             return false;
     }
+}
+
+bool ZELTablet::decryptPenBlock(uint8_t block[16]) {
+    return penDataKey_.decrypt(block);
 }
 
 const wchar_t* ZELTablet::errorText(uint32_t code) {
@@ -627,8 +632,8 @@ uint32_t ZELTablet::runKeyAgreement(const uint8_t* prime, uint32_t primeSize,
     uint32_t result = agreement.offer(p, g);
     if (link.serial) transport.holdPenReports(true);
     if (result == 0) result = agreement.receive();
-    if (result == 0) result = agreement.finish();
-    if (agreement.padMayHaveNewKey()) Encryption::AES::clearKey();
+    if (result == 0) result = agreement.finish(penDataKey_);
+    if (agreement.padMayHaveNewKey()) penDataKey_.clearKey();
     if (link.serial) {
         transport.holdPenReports(false);
     } else {

@@ -15,11 +15,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "crypto/PenDataKey.h"
 #include "image/ZELTabletImage.h"
 #include "tablet/ComPortMap.h"
 #include "tablet/PadModels.h"
@@ -42,8 +44,9 @@ constexpr uint16_t PAD_VENDOR_ID = ZEL_PAD_VENDOR_ID;
 
 class ZELTablet : public InterfaceListener {
   public:
-    // The step that hands one pen record to the host's callbacks (onCDllReceive).
-    using Delivery = int (*)(PenData* record);
+    // The step that hands one pen record to the host's callbacks (onCDllReceive for the
+    // process-wide pad, its own session's for a pad handle).
+    using Delivery = std::function<int(PenData* record)>;
 
     static constexpr uint32_t maxDeviceEntries = 10;
     static constexpr uint32_t modelCount = padModelCount;
@@ -67,6 +70,8 @@ class ZELTablet : public InterfaceListener {
     // 0x14, 0x1A, 0x1B, 0x21, 0x22, and the colour pad's pen properties, clear-screen colour
     // and backlight (0x28, 0x29, 0x2B). The serial transport takes only these as answers.
     bool isFeatureReport(uint8_t reportId) override;
+    // With this tablet's own pen-data key (see agreePenDataKey).
+    bool decryptPenBlock(uint8_t block[16]) override;
     virtual ~ZELTablet();
     // The message of a status code as wide text, in a buffer the next call overwrites.
     virtual const wchar_t* errorText(uint32_t code);
@@ -234,10 +239,10 @@ class ZELTablet : public InterfaceListener {
     std::shared_ptr<Interface> adopt(std::unique_ptr<Interface> transport);
     // Destroys a transport, or hands it to the reaper when this is its own reader thread.
     void destroyTransport(Interface* transport);
-    // The bulk pipe is held once for the whole library and any HID transport's destruction
-    // releases it. A transport destroyed late (by the reaper, or by another thread's last
-    // reference) after a newer connection opened the pipe has just taken the pipe away from
-    // it; this opens it again for the current connection.
+    // A pad's bulk interface may be open to one handle at a time: a transport destroyed late
+    // (by the reaper, or by another thread's last reference) may have kept a newer
+    // connection's open from getting it. Once it is gone this opens it again for the current
+    // connection.
     void restoreBulkPipe();
 
     // Reads the identifier report through `link` (also a transport being probed).
@@ -265,8 +270,10 @@ class ZELTablet : public InterfaceListener {
     std::mutex successionLock_;
     uint32_t endingReaders_ = 0;
     std::vector<std::weak_ptr<Interface>> heldSuccessors_;
-    // One key agreement at a time: the pen-data key is library-wide.
+    // One key agreement at a time on this tablet, and the key it agreed. The key stays across
+    // disconnections: a pad that still encrypts after a reconnection is decrypted as before.
     std::mutex keyAgreementLock_;
+    Encryption::PenDataKey penDataKey_;
     // Emptied by the destructor before the members go, so its place here is safe.
     TransportReaper reaper_{[this] { restoreBulkPipe(); }};
 };

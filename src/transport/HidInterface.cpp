@@ -8,13 +8,6 @@
 #include "platform/Platform.h"
 
 namespace zel {
-namespace {
-
-// The library-wide bulk pipe: opened by openBulk, released by any HidInterface's destructor.
-std::mutex bulkMutex;
-std::unique_ptr<platform::BulkPipe> bulkPipe;
-
-}  // namespace
 
 HidInterface::HidInterface(InterfaceListener* listener) : Interface(listener) {}
 
@@ -22,8 +15,8 @@ HidInterface::~HidInterface() {
     HidInterface::stopReader();
     endReader();
     Interface::close();
-    std::lock_guard<std::mutex> lock(bulkMutex);
-    bulkPipe.reset();
+    std::lock_guard<std::mutex> lock(bulkMutex_);
+    bulkPipe_.reset();
 }
 
 std::unique_ptr<platform::Device> HidInterface::openDevice(const char* path) {
@@ -91,16 +84,16 @@ bool HidInterface::openBulk(const char* deviceInstanceId) {
     if (deviceInstanceId == nullptr) return false;
     std::unique_ptr<platform::BulkPipe> pipe = platform::bulkPipeSystem().open(deviceInstanceId);
     if (!pipe) return false;
-    std::lock_guard<std::mutex> lock(bulkMutex);
-    bulkPipe = std::move(pipe);
+    std::lock_guard<std::mutex> lock(bulkMutex_);
+    bulkPipe_ = std::move(pipe);
     return true;
 }
 
 bool HidInterface::writeBulk(uint8_t* data, uint32_t length, uint32_t*) {
-    std::lock_guard<std::mutex> lock(bulkMutex);
-    if (!bulkPipe) return false;
-    if (bulkPipe->write(data, length)) return true;
-    bulkPipe->reset();
+    std::lock_guard<std::mutex> lock(bulkMutex_);
+    if (!bulkPipe_) return false;
+    if (bulkPipe_->write(data, length)) return true;
+    bulkPipe_->reset();
     return false;
 }
 

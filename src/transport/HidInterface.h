@@ -2,13 +2,15 @@
 // pen data as 64-byte input reports read by the reader thread, and for the colour pad an
 // optional bulk pipe on a second USB interface of the same device for image data.
 //
-// The bulk pipe is held once for the whole library (the tablet has one transport at a time
-// and only the connected one opens it); any HidInterface's destruction releases it.
+// Each transport holds its own pad's bulk pipe, so that several colour pads driven at once
+// each send their pictures to their own device; the transport's destruction releases it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
+#include "platform/BulkPipe.h"
 #include "platform/HidSystem.h"
 #include "transport/Interface.h"
 
@@ -51,6 +53,9 @@ class HidInterface : public Interface {
 
   private:
     platform::HidDevice* hid() const { return static_cast<platform::HidDevice*>(device.get()); }
+
+    std::mutex bulkMutex_;
+    std::unique_ptr<platform::BulkPipe> bulkPipe_;
 };
 
 }  // namespace zel

@@ -16,6 +16,12 @@ static_assert(encryptedPenReportLength == 1 + aesBlockSize, "one AES block after
 
 }  // namespace
 
+bool InterfaceListener::decryptPenBlock(uint8_t block[16]) {
+    if (!Encryption::AES::hasKey()) return false;
+    Encryption::AES().decrypt(block, block);
+    return true;
+}
+
 Interface::Interface(InterfaceListener* listener) : listener(listener) {}
 
 Interface::~Interface() {
@@ -189,9 +195,9 @@ bool Interface::decodePenData(PenData& out, uint8_t* report, uint32_t length) {
             out.timeCount = (static_cast<uint32_t>(report[7]) << 8) | report[8];
             return true;
         case encryptedPenReport: {
-            if (length < encryptedPenReportLength || !Encryption::AES::hasKey()) return false;
+            if (length < encryptedPenReportLength) return false;
             uint8_t* block = report + 1;
-            Encryption::AES().decrypt(block, block);
+            if (listener == nullptr || !listener->decryptPenBlock(block)) return false;
             out.blockHeader =
                 static_cast<uint32_t>(block[0]) | static_cast<uint32_t>(block[1]) << 8 |
                 static_cast<uint32_t>(block[2]) << 16 | static_cast<uint32_t>(block[3]) << 24;
