@@ -71,3 +71,19 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/70-zeltabletcore.rules.in
   ${PROJECT_BINARY_DIR}/70-zeltabletcore.rules @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/70-zeltabletcore.rules
   DESTINATION ${ZEL_INSTALL_UDEVRULESDIR} COMPONENT Runtime)
+
+# The signature library beside the driver: its own export set (the package's component
+# Signature, target ZELTabletCore::ZELSignature) and its own pkg-config file (zelsignature).
+# Like the driver, it carries its dependencies itself: consumers link the library alone.
+install(TARGETS ZELSignature EXPORT ZELSignatureTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    COMPONENT Runtime NAMELINK_COMPONENT Development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/include/zeltablet/ZELSignature.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zeltablet COMPONENT Development)
+install(EXPORT ZELSignatureTargets NAMESPACE ZELTabletCore::
+  DESTINATION ${ZEL_INSTALL_CMAKEDIR} COMPONENT Development)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/zelsignature.pc.in
+  ${PROJECT_BINARY_DIR}/zelsignature.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/zelsignature.pc
+  DESTINATION ${zel_pc_dir} COMPONENT Development)

@@ -24,27 +24,34 @@ soname=$(readelf -d "$lib/libZELTabletCore.so.$version" | sed -n 's/.*(SONAME).*
 [[ $soname == "libZELTabletCore.so.$major" ]] || fail "SONAME is '$soname'"
 
 # Every file must be one of ours; programs and shared data (bin/, share/) may join later.
-expected_regex="^(include/zeltablet/ZELTabletCore\.h|$lib/libZELTabletCore\.so(\.$major(\.[0-9.]+)?)?|\
+expected_regex="^(include/zeltablet/ZEL(TabletCore|Signature)\.h|\
+$lib/libZEL(TabletCore|Signature)\.so(\.$major(\.[0-9.]+)?)?|\
 $lib/cmake/ZELTabletCore/ZELTabletCore(Config|ConfigVersion|Targets(-[a-z]+)?)\.cmake|\
-$lib/pkgconfig/zeltabletcore\.pc|lib/udev/rules\.d/70-zeltabletcore\.rules|(bin|share)/.*)$"
+$lib/cmake/ZELTabletCore/ZELSignatureTargets(-[a-z]+)?\.cmake|\
+$lib/pkgconfig/(zeltabletcore|zelsignature)\.pc|lib/udev/rules\.d/70-zeltabletcore\.rules|(bin|share)/.*)$"
 unexpected=$(find . \( -type f -o -type l \) -printf '%P\n' | grep -Ev "$expected_regex" || true)
 [[ -z $unexpected ]] || fail "unexpected files installed: $unexpected"
 for file in include/zeltablet/ZELTabletCore.h $lib/cmake/ZELTabletCore/ZELTabletCoreConfig.cmake \
   $lib/cmake/ZELTabletCore/ZELTabletCoreConfigVersion.cmake \
   $lib/cmake/ZELTabletCore/ZELTabletCoreTargets.cmake $lib/pkgconfig/zeltabletcore.pc \
-  lib/udev/rules.d/70-zeltabletcore.rules; do
+  lib/udev/rules.d/70-zeltabletcore.rules include/zeltablet/ZELSignature.h \
+  $lib/cmake/ZELTabletCore/ZELSignatureTargets.cmake $lib/pkgconfig/zelsignature.pc; do
   [[ -f $file ]] || fail "$file not installed"
 done
 
 # The exported target carries the include directory and nothing the library links itself.
 if grep -Eiq 'zlib|openssl|crypto|usb|turbojpeg|gif|threads|zeltablet_core|INTERFACE_LINK' \
-  "$lib"/cmake/ZELTabletCore/ZELTabletCoreTargets*.cmake; then
+  "$lib"/cmake/ZELTabletCore/ZEL*Targets*.cmake; then
   fail "the exported target leaks the library's own dependencies"
 fi
 grep -q 'INTERFACE_INCLUDE_DIRECTORIES "${_IMPORT_PREFIX}/include"' \
   "$lib/cmake/ZELTabletCore/ZELTabletCoreTargets.cmake" || fail "no include directory exported"
 grep -qx 'Libs: -L${libdir} -lZELTabletCore' "$lib/pkgconfig/zeltabletcore.pc" ||
   fail "pkg-config Libs is not the library alone"
+grep -qx 'Libs: -L${libdir} -lZELSignature' "$lib/pkgconfig/zelsignature.pc" ||
+  fail "pkg-config Libs of the signature library is not the library alone"
+[[ $(readlink "$lib/libZELSignature.so") == "libZELSignature.so.$major" ]] ||
+  fail "libZELSignature.so does not point to libZELSignature.so.$major"
 
 rule=lib/udev/rules.d/70-zeltabletcore.rules
 [[ $(grep -c "ATTRS\?{idVendor}==\"$vendor\".*TAG+=\"uaccess\"" "$rule") == 2 ]] ||

@@ -29,3 +29,14 @@ if grep -Eq 'libz\.|libcrypto|libusb|libturbojpeg|libgif' <<<"$needed"; then
   fail "the library's own dependencies reached the host's link line: $needed"
 fi
 LD_LIBRARY_PATH=$libdir "$work/model_host"
+
+# The signature library through its own file.
+read -ra libs <<<"$(pkg-config --libs zelsignature)"
+"$cc" "$@" $(pkg-config --cflags zelsignature) -o "$work/signature_host" \
+  "$(dirname "$0")/../signature_host.c" "${libs[@]}"
+needed=$(readelf -d "$work/signature_host" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+grep -q '^libZELSignature\.so\.' <<<"$needed" || fail "the host does not load the signature library"
+if grep -Eq 'libz\.|libcrypto|libusb|libZELTabletCore' <<<"$needed"; then
+  fail "the signature host loads more than the signature library: $needed"
+fi
+LD_LIBRARY_PATH=$libdir "$work/signature_host"
