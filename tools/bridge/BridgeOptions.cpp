@@ -1,6 +1,10 @@
 #include "BridgeOptions.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "Origin.h"
@@ -133,6 +137,51 @@ std::optional<ConfigSettings> parseConfig(const std::string& text, const std::st
         }
     }
     return settings;
+}
+
+bool loadConfigFile(const std::string& path, bool mustExist, ConfigSettings& into,
+                    std::string& error) {
+    std::error_code failure;
+    const bool exists = std::filesystem::exists(path, failure);
+    if (!exists) {
+        if (!mustExist) return true;
+        error = path + ": no such file";
+        return false;
+    }
+    if (std::filesystem::is_directory(path, failure)) {
+        error = path + ": a folder, not a file";
+        return false;
+    }
+    const uintmax_t size = std::filesystem::is_regular_file(path, failure)
+                               ? std::filesystem::file_size(path, failure)
+                               : 0;  // /dev/null, say
+    if (failure || size > maxConfigBytes) {
+        error = path + (failure ? ": cannot be read" : ": larger than 64 KiB");
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::optional<ConfigSettings> settings = parseConfig(text, path, error);
+    if (!settings) return false;
+    if (settings->port) into.port = settings->port;
+    into.allowOrigins.insert(into.allowOrigins.end(), settings->allowOrigins.begin(),
+                             settings->allowOrigins.end());
+    return true;
+}
+
+std::vector<std::string> defaultConfigFiles() {
+    std::vector<std::string> files = {"/etc/zeltablet/bridge.conf"};
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if (config != nullptr && config[0] == '/')
+        files.push_back(std::string(config) + "/zeltablet/bridge.conf");
+    else if (home != nullptr && home[0] != '\0')
+        files.push_back(std::string(home) + "/.config/zeltablet/bridge.conf");
+    return files;
 }
 
 std::vector<std::string> allowedOrigins(uint16_t port, const std::vector<std::string>& extra) {

@@ -39,6 +39,14 @@ constexpr size_t maxConfigLineBytes = 1024;
 std::optional<ConfigSettings> parseConfig(const std::string& text, const std::string& name,
                                           std::string& error);
 
+// Reads one configuration file into `into` (origins added, a port replacing). A missing file
+// is an error only when `mustExist`.
+bool loadConfigFile(const std::string& path, bool mustExist, ConfigSettings& into,
+                    std::string& error);
+
+// The configuration files read when --config is not given: the system's, then the user's.
+std::vector<std::string> defaultConfigFiles();
+
 // The accepted origins for `port`: the bridge's own page's three names, then `extra`
 // (duplicates dropped).
 std::vector<std::string> allowedOrigins(uint16_t port, const std::vector<std::string>& extra);
