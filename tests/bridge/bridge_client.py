@@ -82,6 +82,7 @@ class Page:
             self.sock.close()
             raise Refused(status, body)
         self.lock = threading.Lock()
+        _open_pages.append(self)
         self.events = []
         self.closed = None  # (code, reason) once the bridge closed
 
@@ -182,6 +183,14 @@ class Page:
         self.sock.close()
 
 
+_open_pages = []
+
+
+def close_pages():
+    while _open_pages:
+        _open_pages.pop().sock.close()
+
+
 def _mask_fast(payload, mask):
     n = len(payload)
     key = int.from_bytes((mask * (n // 4 + 1))[:n], "big")
@@ -235,6 +244,8 @@ class Bridge:
         return False
 
     def stop(self):
+        if self.process.stdout.closed:
+            return self.process.returncode
         if self.process.poll() is None:
             self.process.terminate()
             try:
@@ -243,6 +254,9 @@ class Bridge:
                 self.process.kill()
                 self.process.wait()
         self._reader.join(5)
+        close_pages()
+        for stream in (self.process.stdout, self.process.stderr):
+            stream.close()
         return self.process.returncode
 
     def __enter__(self):
