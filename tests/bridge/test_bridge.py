@@ -2,6 +2,7 @@
 sockets against `zeltablet-bridge --simulate`. Refusals are proved to reach no pad by the
 bridge's own log, which names every pad command it runs (--verbose)."""
 
+import base64
 import json
 import os
 import socket
@@ -298,6 +299,30 @@ class Pad(BridgeCase):
         self.assertEqual(reply["sampleCount"], SCRIPTED_SAMPLES)
         self.assertEqual(page.events[-1]["type"], "capture-ended")
         self.assertEqual(page.events[-1]["sampleCount"], SCRIPTED_SAMPLES)
+
+    def test_the_signature_holds_the_samples_the_page_received(self):
+        page = Page(self.port)
+        page.request(v1("connect"))
+        self.assertEqual(page.request(v1("signature", formats=["csv"]))["code"], "failed")
+        page.request(v1("capture-start"))
+        samples = capture_all(page)
+        self.assertEqual(page.request(v1("signature", formats=["csv"]))["code"], "failed",
+                         "exported while the capture still runs")
+        page.request(v1("capture-stop"))
+        reply = page.request(v1("signature", id=9, formats=["csv", "png", "svg", "json", "iso"]))
+        if reply["type"] == "error" and "not available in this build" in reply["message"]:
+            reply = page.request(v1("signature", id=9, formats=["csv"]))
+        self.assertEqual(reply["type"], "result", reply)
+        self.assertEqual(reply["sampleCount"], SCRIPTED_SAMPLES)
+        rows = reply["csv"].strip().split("\n")
+        self.assertEqual(rows[0], "x,y,pressure,switches,time_count,time_ms")
+        self.assertEqual([[int(v) for v in row.split(",")[:5]] for row in rows[1:]],
+                         [s[:5] for s in samples])
+        if "png" in reply:
+            self.assertEqual(base64.b64decode(reply["png"])[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertIn("<svg", reply["svg"])
+            self.assertIsInstance(json.loads(reply["json"]), list)
+            self.assertEqual(base64.b64decode(reply["iso"])[:4], b"SDI\x00")
 
     def test_settings_picture_and_screen(self):
         page = Page(self.port)
