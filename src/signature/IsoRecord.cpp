@@ -241,6 +241,10 @@ Status parseWithLayout(const uint8_t* bytes, size_t size, const SampleLayout& la
     if (record.sampleCount > ZELSIG_MAX_SAMPLES)
         return formatError("counts " + std::to_string(record.sampleCount) + " samples; at most " +
                            std::to_string(ZELSIG_MAX_SAMPLES) + " are read");
+    // Sample points without a byte would let a few bytes stand for a million samples.
+    if (pointSize == 0 && record.sampleCount > 0)
+        return formatError("every channel is constant, yet " + std::to_string(record.sampleCount) +
+                           " sample points are counted");
     if (uint64_t{record.sampleCount} * pointSize > cursor.remaining())
         return formatError("counts " + std::to_string(record.sampleCount) + " samples of " +
                            std::to_string(pointSize) + " bytes, but only " +
@@ -462,6 +466,8 @@ Status isoRecordToSignature(const IsoRecordData& record, const ZELSigPad* padOrN
             if (i > 0) elapsedMs += units * msPerUnit;
             sample.timeMs = elapsedMs;
         }
+        // Time never runs backwards in a signature: an earlier time stamp is the previous one.
+        if (i > 0) sample.timeMs = std::max(sample.timeMs, signature.samples[i - 1].timeMs);
         std::optional<uint32_t> reading;
         if (forces.present) reading = static_cast<uint32_t>(valueAt(forces, kIsoF, i));
         // Contact from the tip switch; without one, from the force; without either the record

@@ -84,8 +84,9 @@ void expectRefused(const std::vector<uint8_t>& bytes, const std::string& message
     const Status status = readBytes(bytes, out);
     EXPECT_EQ(status.code, ZELSIG_ERROR_FORMAT);
     EXPECT_NE(status.message.find("ISO record"), std::string::npos) << status.message;
-    if (!messagePart.empty())
+    if (!messagePart.empty()) {
         EXPECT_NE(status.message.find(messagePart), std::string::npos) << status.message;
+    }
 }
 
 TEST(IsoScalingTest, EncodesTheFormatsExamplesRoundedAndRefusesWhatDoesNotFit) {
@@ -321,6 +322,10 @@ TEST(IsoRecordTest, DamagedRecordsAreRefusedWithAMessage) {
     expectRefused(changed(35, {0x00, 0x00, 0x03}), "more bytes follow");
     expectRefused(changed(35, {0xFF, 0xFF, 0xFF}), "at most");
     expectRefused(changed(46, {0x02}), "tip switch");
+    // Every channel constant: nothing in the points, so a short record cannot count many.
+    RecordBytes allConstant = recordHead(0xC080);
+    allConstant.u8(0x04).u8(0x04).u8(0x84).u16(0xBC80).u8(0).u8(0).u24(0xFFFFF);
+    expectRefused(allConstant.bytes, "every channel is constant");
     // Extended data announced but missing, or longer than what follows.
     expectRefused(changed(34, {0x80}), "extended-data length");
     std::vector<uint8_t> shortExtension = changed(34, {0x80});
