@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What the Windows build needs on a Debian machine: the mingw-w64 cross compiler, zlib for
-# mingw and Wine from Debian's packages, and two libraries Debian does not package for mingw,
+# mingw, Wine and nlohmann-json (header-only: the build copies its headers) from Debian's
+# packages, and two libraries Debian does not package for mingw,
 # cross-built here from Debian's own sources and kept in a machine-wide cache so that later
 # runs reuse them:
 #   - OpenSSL libcrypto (static), from the source package of the libssl-dev version Debian
@@ -14,6 +15,7 @@ cache_root=${ZEL_CACHE_DIR:-/var/cache/zeltablet}
 triplet=x86_64-w64-mingw32
 
 packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev googletest cmake ninja-build
+  nlohmann-json3-dev
   perl make)
 missing=()
 for package in "${packages[@]}"; do

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "signature/IsoRecord.h"
 #include "signature/SampleCsv.h"
 #include "signature/SignatureInfo.h"
+#include "signature/SignaturePadJson.h"
 
 namespace zelsig {
 namespace {
@@ -76,9 +78,10 @@ Status exportSignature(const SignatureData& signature, int format,
         case ZELSIG_FORMAT_SVG:
             return notAvailable("SVG");
         case ZELSIG_FORMAT_JSON:
-            return notAvailable("JSON");
+            bytes = bytesOf(writeSignaturePadJson(signature, options));
+            return Status::ok();
         case ZELSIG_FORMAT_ISO:
-            return notAvailable("ISO");
+            return writeIsoRecord(signature, bytes);
     }
     return Status::fail(ZELSIG_ERROR_ARGUMENT, "unknown format " + std::to_string(format));
 }
@@ -107,10 +110,16 @@ Status importSignature(const uint8_t* bytes, size_t size, int format, const ZELS
             if (!status.isOk()) return status;
             break;
         }
-        case ZELSIG_FORMAT_JSON:
-            return notAvailable("reading JSON");
-        case ZELSIG_FORMAT_ISO:
-            return notAvailable("reading ISO");
+        case ZELSIG_FORMAT_JSON: {
+            Status status = readSignaturePadJson(bytes, size, pad ? &read.pad : nullptr, read);
+            if (!status.isOk()) return status;
+            break;
+        }
+        case ZELSIG_FORMAT_ISO: {
+            Status status = readIsoRecord(bytes, size, pad ? &read.pad : nullptr, read);
+            if (!status.isOk()) return status;
+            break;
+        }
         default:
             return Status::fail(ZELSIG_ERROR_ARGUMENT,
                                 "format " + std::to_string(format) + " cannot be read");
