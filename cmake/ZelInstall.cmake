@@ -29,6 +29,7 @@ install(TARGETS ZELTabletCore EXPORT ZELTabletCoreTargets
     COMPONENT Runtime NAMELINK_COMPONENT Development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/include/zeltablet/ZELTabletCore.h
+  ${PROJECT_SOURCE_DIR}/include/zeltablet/ZELPad.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zeltablet COMPONENT Development)
 
 # The library's own dependencies (zlib, OpenSSL, libusb, TurboJPEG, giflib) are private to the

@@ -33,9 +33,12 @@ bool disableTimecount(ZELTablet& tablet);
 // Refused while the pad is busy; keeps the interval between screen operations.
 bool clearScreen(ZELTablet& tablet);
 
-// Pictures: 1 when shown, 0 (with a log message) otherwise.
-int showPictureFile(ZELTablet& tablet, const char* path);
-int showPictureMemory(ZELTablet& tablet, uint32_t byteCount, const uint8_t* bytes);
-int showPackedPicture(ZELTablet& tablet, uint64_t byteCount, const void* bytes);
+// Pictures; every outcome but `shown` leaves a log message. badPicture: not loaded or not
+// fitted (no screen size); unsupportedModel: the pad takes no converted pictures; failed:
+// the upload did not go through.
+enum class PictureOutcome { shown, badPicture, unsupportedModel, failed };
+PictureOutcome showPictureFile(ZELTablet& tablet, const char* path);
+PictureOutcome showPictureMemory(ZELTablet& tablet, uint32_t byteCount, const uint8_t* bytes);
+PictureOutcome showPackedPicture(ZELTablet& tablet, uint64_t byteCount, const void* bytes);
 
 }  // namespace zel::ops

@@ -60,24 +60,24 @@ bool chooseEncoding(ZELTablet& tablet, ZELTabletImage& image, const char* unknow
     }
 }
 
-int upload(ZELTablet& tablet, const ZELTabletImage& image, const char* failure) {
+ops::PictureOutcome upload(ZELTablet& tablet, const ZELTabletImage& image, const char* failure) {
     tablet.waitImageInterval();
     if (!tablet.uploadImage(image)) {
         writeLog(failure);
-        return 0;
+        return ops::PictureOutcome::failed;
     }
     tablet.markImageDone();
-    return 1;
+    return ops::PictureOutcome::shown;
 }
 
 }  // namespace
 
 namespace ops {
 
-int showPictureFile(ZELTablet& tablet, const char* path) {
+PictureOutcome showPictureFile(ZELTablet& tablet, const char* path) {
     if (path == nullptr) {
         writeLog("File not provided");
-        return 0;
+        return PictureOutcome::badPicture;
     }
     std::filesystem::path name;
     ZELTabletImage image = imageForScreen(tablet);
@@ -85,29 +85,29 @@ int showPictureFile(ZELTablet& tablet, const char* path) {
         writeLog(
             "Image Load Error. Check that the image file meets Tablet requirements, e.g. "
             "dimensions.\n");
-        return 0;
+        return PictureOutcome::badPicture;
     }
     if (!chooseEncoding(tablet, image, "Image Load Error. Unrecognised model product_id '0x%x'\n"))
-        return 0;
+        return PictureOutcome::unsupportedModel;
     return upload(tablet, image, uploadFailedFile);
 }
 
-int showPictureMemory(ZELTablet& tablet, uint32_t byteCount, const uint8_t* bytes) {
+PictureOutcome showPictureMemory(ZELTablet& tablet, uint32_t byteCount, const uint8_t* bytes) {
     ZELTabletImage image = imageForScreen(tablet);
     if (bytes == nullptr || !image.loadMemory(bytes, byteCount)) {
         writeLog(bytesLoadFailed);
-        return 0;
+        return PictureOutcome::badPicture;
     }
     if (!chooseEncoding(tablet, image, "Image Load Error. Unrecognised model product id '0x%x'\n"))
-        return 0;
+        return PictureOutcome::unsupportedModel;
     return upload(tablet, image, uploadFailed);
 }
 
-int showPackedPicture(ZELTablet& tablet, uint64_t byteCount, const void* bytes) {
+PictureOutcome showPackedPicture(ZELTablet& tablet, uint64_t byteCount, const void* bytes) {
     ZELTabletImage image(0, 0);
     if (bytes == nullptr || byteCount == 0 || !image.setCompressed(bytes, byteCount)) {
         writeLog(bytesLoadFailed);
-        return 0;
+        return PictureOutcome::badPicture;
     }
     return upload(tablet, image, uploadFailed);
 }

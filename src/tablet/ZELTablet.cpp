@@ -11,6 +11,7 @@
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
 #include "tablet/ErrorCodes.h"
+#include "tablet/PadClaims.h"
 #include "tablet/PenKeyAgreement.h"
 #include "transport/HidInterface.h"
 #include "transport/SerialInterface.h"
@@ -127,6 +128,7 @@ void ZELTablet::releaseTransport(bool reconnecting) {
     // The old link is dropped here, outside the lock: destroying a transport joins its reader,
     // which may itself be waiting for the lock in onPenData.
     Link old = swapLink(Link{});
+    if (old.claimed) PadClaims::instance().release(old.path, this);
     // Disconnecting after a reconnection in the same callback ends the report in hand too.
     if (!reconnecting) finishingReport = false;
     // On any thread but its own reader, the reader is stopped before the release returns, even
@@ -298,7 +300,7 @@ const wchar_t* ZELTablet::errorText(uint32_t code) {
 // ---- discovery and connection --------------------------------------------------------------
 
 int ZELTablet::listDevices(ZELWindow window, uint32_t comPort, int32_t modelSelector,
-                           DeviceEntry* entries, uint32_t* count) {
+                           DeviceEntry* entries, uint32_t* count, std::vector<std::string>* paths) {
     notifyWindow.store(window, std::memory_order_release);
     releaseTransport();
     if (count != nullptr) *count = 0;
@@ -318,6 +320,16 @@ int ZELTablet::listDevices(ZELWindow window, uint32_t comPort, int32_t modelSele
         // The caller's list has room for ten; further pads are skipped rather than failing
         // the whole listing, so a host with many pads still sees the first ten.
         if (listed == maxDeviceEntries || entries == nullptr) continue;
+        // A pad another tablet drives is not opened again: its commands and samples are
+        // that tablet's.
+        uint32_t heldUid = 0;
+        if (PadClaims::instance().heldByOther(info.path, this, &heldUid)) {
+            entries[listed] = DeviceEntry{info.vendorId, info.productId, heldUid};
+            ++listed;
+            if (count != nullptr) *count = listed;
+            if (paths != nullptr) paths->push_back(info.path);
+            continue;
+        }
         if (!probe->open(info.path.c_str())) return 0;
         if (!probe->startReader()) return 0;
         uint32_t uid = 0;
@@ -329,6 +341,7 @@ int ZELTablet::listDevices(ZELWindow window, uint32_t comPort, int32_t modelSele
         entries[listed] = DeviceEntry{info.vendorId, info.productId, uid};
         ++listed;
         if (count != nullptr) *count = listed;
+        if (paths != nullptr) paths->push_back(info.path);
         probe->stopReader();
         probe->close();
     }
@@ -336,6 +349,8 @@ int ZELTablet::listDevices(ZELWindow window, uint32_t comPort, int32_t modelSele
 }
 
 int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector, uint32_t uid) {
+    if (comPort == 0)
+        return connectHid(window, modelSelector, uid, nullptr) == ConnectOutcome::connected ? 1 : 0;
     notifyWindow.store(window, std::memory_order_release);
     const Link previous = currentLink();
     releaseTransport(true);
@@ -345,7 +360,7 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
         std::lock_guard<std::mutex> lock(linkLock_);
         connection = ++connections_;
     }
-    if (comPort != 0) {
+    {
         // The serial branch leaves the product-dependent fields as the last HID connection set
         // them. Before any HID connection the pad on the line is a new one, of unknown model
         // until it identifies itself (model()).
@@ -362,35 +377,77 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
             previous.transport->onReaderThread() &&
             line->takeOverLine(static_cast<SerialInterface&>(*previous.transport));
         std::shared_ptr<Interface> serial = adopt(std::move(line));
-        swapLink(Link{serial, true, connection, path});
+        if (!PadClaims::instance().claim(path, this, 0)) {
+            swapLink(Link{});
+            return 0;  // another tablet drives the pad on this line
+        }
+        swapLink(Link{serial, true, connection, path, 0, true});
         if (!sameLine && !serial->open(path.c_str())) return 0;
         return serial->startReader() ? 1 : 0;
     }
+}
 
+ZELTablet::ConnectOutcome ZELTablet::connectHid(ZELWindow window, int32_t modelSelector,
+                                                uint32_t uid, const std::string* path) {
+    notifyWindow.store(window, std::memory_order_release);
+    releaseTransport(true);
+    uint64_t connection = 0;
+    {
+        std::lock_guard<std::mutex> lock(linkLock_);
+        connection = ++connections_;
+    }
     std::shared_ptr<Interface> hid = adopt(std::make_unique<HidInterface>(this));
     swapLink(Link{hid, false, connection, {}});
     std::vector<platform::HidDeviceInfo> found;
-    if (!platform::hidSystem().enumerate(found)) return 0;
+    if (!platform::hidSystem().enumerate(found)) return ConnectOutcome::failed;
     const platform::HidDeviceInfo* selected = nullptr;
+    uint32_t selectedUid = 0;
+    ConnectOutcome missing = ConnectOutcome::notFound;
     for (const platform::HidDeviceInfo& info : found) {
-        if (!info.attributesRead) return 0;
-        if (!matchesSelector(info, modelSelector)) continue;
-        if (!hid->open(info.path.c_str())) return 0;
-        if (!hid->startReader()) return 0;
+        if (!info.attributesRead) return ConnectOutcome::failed;
+        if (path != nullptr ? info.path != *path : !matchesSelector(info, modelSelector)) continue;
+        if (path != nullptr && !matchesSelector(info, 0)) return ConnectOutcome::notFound;
+        // A pad another tablet drives is skipped without opening it; asked for by its
+        // identifier or path, it is refused.
+        uint32_t heldUid = 0;
+        if (PadClaims::instance().heldByOther(info.path, this, &heldUid)) {
+            if (path != nullptr || (uid != 0 && heldUid == uid)) return ConnectOutcome::alreadyOpen;
+            continue;
+        }
+        if (!hid->open(info.path.c_str())) return ConnectOutcome::failed;
+        if (!hid->startReader()) return ConnectOutcome::failed;
         uint32_t padUid = 0;
         if (!readUid(*hid, &padUid, nullptr)) {
             hid->stopReader();
             hid->close();
-            return 0;
+            return ConnectOutcome::failed;
         }
-        if (uid == 0 || uid == padUid) {
-            selected = &info;
-            break;
+        if (uid == 0 || uid == padUid || path != nullptr) {
+            // Two tablets opening the same pad at once: the first claim wins.
+            if (PadClaims::instance().claim(info.path, this, padUid)) {
+                selected = &info;
+                selectedUid = padUid;
+                break;
+            }
+            if (path != nullptr || uid != 0) missing = ConnectOutcome::alreadyOpen;
         }
         hid->stopReader();
         hid->close();
+        if (missing == ConnectOutcome::alreadyOpen) return missing;
     }
-    if (selected == nullptr) return 0;
+    if (selected == nullptr) return missing;
+    {
+        std::lock_guard<std::mutex> lock(linkLock_);
+        if (transport.transport == hid) {
+            transport.path = selected->path;
+            transport.uid = selectedUid;
+            transport.claimed = true;
+        } else {
+            // Released meanwhile by another thread: the claim goes with it.
+            PadClaims::instance().release(selected->path, this);
+            return ConnectOutcome::failed;
+        }
+    }
 
     // On Linux the seam already reports the USB device above a composite device's interface
     // node, which is the device instance ID the bulk pipe is looked up by. It is a sysfs path
@@ -409,7 +466,20 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
     productId.store(selected->productId, std::memory_order_release);
     hidConnected_.store(true, std::memory_order_release);
     lastImageClock.store(0, std::memory_order_release);
-    return 1;
+    return ConnectOutcome::connected;
+}
+
+std::string ZELTablet::devicePath() const {
+    return currentLink().path;
+}
+
+uint32_t ZELTablet::connectedUid() const {
+    return currentLink().uid;
+}
+
+bool ZELTablet::onReaderThread() const {
+    const Link link = currentLink();
+    return link.transport && link.transport->onReaderThread();
 }
 
 void ZELTablet::disconnect() {

@@ -80,11 +80,28 @@ class ZELTablet : public InterfaceListener {
     // Lists matching pads into `entries` (room for maxDeviceEntries) and sets *count. Ends any
     // connection. comPort != 0 lists nothing and succeeds. 0 when no pad matched or a probe
     // failed. Pads beyond the tenth match are counted but not probed or listed.
+    // A pad another tablet has open (PadClaims) is listed with the identifier it gave then,
+    // without being opened again. `paths`, when given, receives each listed pad's device path.
     int listDevices(ZELWindow window, uint32_t comPort, int32_t modelSelector, DeviceEntry* entries,
-                    uint32_t* count);
-    // comPort 0: the first HID pad of the selected models whose identifier is `uid` (0: any).
-    // Otherwise the pad on that serial port (see comPorts()).
+                    uint32_t* count, std::vector<std::string>* paths = nullptr);
+    // comPort 0: the first HID pad of the selected models whose identifier is `uid` (0: any)
+    // and that no other tablet has open. Otherwise the pad on that serial port (see
+    // comPorts()).
     int connect(ZELWindow window, uint32_t comPort, int32_t modelSelector, uint32_t uid);
+
+    enum class ConnectOutcome { connected, notFound, alreadyOpen, failed };
+    // As connect, telling why it failed: no such pad (notFound), the pad asked for is open on
+    // another tablet (alreadyOpen), or it could not be opened or did not answer (failed).
+    // `path`, when given, names the HID pad to open (as listDevices gives it) in place of
+    // the model and identifier.
+    ConnectOutcome connectHid(ZELWindow window, int32_t modelSelector, uint32_t uid,
+                              const std::string* path);
+    // The device path of the current connection ("" for none) and the identifier its pad gave
+    // when connected over HID (0 otherwise).
+    std::string devicePath() const;
+    uint32_t connectedUid() const;
+    // Whether the caller runs on the current connection's reader thread (in a pen callback).
+    bool onReaderThread() const;
     // Releases the transport.
     void disconnect();
     // True when a transport is open and the pad answers its information report. Inside a pen
@@ -198,7 +215,9 @@ class ZELTablet : public InterfaceListener {
         std::shared_ptr<Interface> transport;
         bool serial = false;
         uint64_t connection = 0;  // which connect() made it; 0: none
-        std::string path;         // a serial link's port
+        std::string path;         // a serial link's port, a HID link's device
+        uint32_t uid = 0;         // the identifier a HID link's pad gave
+        bool claimed = false;     // `path` is claimed for this tablet (PadClaims)
     };
     mutable std::mutex linkLock_;  // held only to copy or swap `transport`
     // The current transport, if any.

@@ -1,6 +1,7 @@
 // A host written in C99 against the public header: lists the virtual pads, connects to one,
 // receives a scripted stroke through the extended callback (with its context) and the
-// notification pipe, and disconnects. Exit status 0 on success; each failure prints its reason.
+// notification pipe, disconnects and opens the pad again through a handle. Exit status 0 on
+// success; each failure prints its reason.
 #define _POSIX_C_SOURCE 200809L
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "zeltablet/ZELPad.h"
 #include "zeltablet/ZELTabletCore.h"
 
 static int onPen(PenSample sample, void* context) {
@@ -46,6 +48,16 @@ int main(void) {
     CHECK(got == sizeof records && records[0] == 0xF4 && records[1] == 0x05 && records[8] == 1);
     // The notification follows the callback, so every sample has been delivered.
     CHECK(sumX == 220u);
-    CHECK(Disconnect() == 0 && !isConnected() && SimulatorDisable());
+    CHECK(Disconnect() == 0 && !isConnected());
+    /* The same pad through a handle. */
+    {
+        ZELPad* handle = NULL;
+        ZELPadInformation information;
+        CHECK(ZELPad_OpenByUid(0x0C99u, 0, &handle) == ZELPAD_OK);
+        CHECK(ZELPad_GetInformation(handle, &information) == ZELPAD_OK &&
+              information.uid == 0x0C99u);
+        CHECK(ZELPad_Close(handle) == ZELPAD_OK);
+    }
+    CHECK(SimulatorDisable());
     return 0;
 }

@@ -24,14 +24,14 @@ soname=$(readelf -d "$lib/libZELTabletCore.so.$version" | sed -n 's/.*(SONAME).*
 [[ $soname == "libZELTabletCore.so.$major" ]] || fail "SONAME is '$soname'"
 
 # Every file must be one of ours; programs and shared data (bin/, share/) may join later.
-expected_regex="^(include/zeltablet/ZEL(TabletCore|Signature)\.h|\
+expected_regex="^(include/zeltablet/ZEL(TabletCore|Signature|Pad)\.h|\
 $lib/libZEL(TabletCore|Signature)\.so(\.$major(\.[0-9.]+)?)?|\
 $lib/cmake/ZELTabletCore/ZELTabletCore(Config|ConfigVersion|Targets(-[a-z]+)?)\.cmake|\
 $lib/cmake/ZELTabletCore/ZELSignatureTargets(-[a-z]+)?\.cmake|\
 $lib/pkgconfig/(zeltabletcore|zelsignature)\.pc|lib/udev/rules\.d/70-zeltabletcore\.rules|(bin|share)/.*)$"
 unexpected=$(find . \( -type f -o -type l \) -printf '%P\n' | grep -Ev "$expected_regex" || true)
 [[ -z $unexpected ]] || fail "unexpected files installed: $unexpected"
-for file in include/zeltablet/ZELTabletCore.h $lib/cmake/ZELTabletCore/ZELTabletCoreConfig.cmake \
+for file in include/zeltablet/ZELTabletCore.h include/zeltablet/ZELPad.h $lib/cmake/ZELTabletCore/ZELTabletCoreConfig.cmake \
   $lib/cmake/ZELTabletCore/ZELTabletCoreConfigVersion.cmake \
   $lib/cmake/ZELTabletCore/ZELTabletCoreTargets.cmake $lib/pkgconfig/zeltabletcore.pc \
   lib/udev/rules.d/70-zeltabletcore.rules include/zeltablet/ZELSignature.h \
