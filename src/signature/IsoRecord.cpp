@@ -45,10 +45,6 @@ void putSigned16(std::vector<uint8_t>& out, int64_t value) {
     put16(out, static_cast<uint32_t>(value + kSignedOffset));
 }
 
-bool fitsSigned16(int64_t value) {
-    return value >= -32768 && value <= 32767;
-}
-
 // Pen coordinates 0..max go to the signed channel as they are when they fit, else shifted
 // down by 32768 so that the pad's whole 16-bit range fits.
 int64_t signedShiftFor(uint32_t maxCoordinate) {
@@ -358,12 +354,21 @@ Status writeIsoRecord(const SignatureData& signature, std::vector<uint8_t>& reco
     Status status = chooseTimeBase(samples, time);
     if (!status.isOk()) return status;
 
-    const int64_t shiftX = signedShiftFor(space.maxX);
-    const int64_t shiftY = signedShiftFor(space.maxY);
-    const int64_t isoMaxX = int64_t{space.maxX} - shiftX;
-    const int64_t isoMaxY = int64_t{space.maxY} - shiftY;
-    if (!fitsSigned16(isoMaxX) || !fitsSigned16(isoMaxY) || space.maxPressure > 65535)
-        return Status::fail(ZELSIG_ERROR_ARGUMENT, "ISO record: the pad's range exceeds 16 bits");
+    // The device range, widened to any sample beyond it (a pad may report a little past its
+    // stated range), so that no sample is clipped or refused while it fits 16 bits.
+    uint32_t maxX = space.maxX, maxY = space.maxY, maxPressure = space.maxPressure;
+    for (const ZELSigSample& sample : samples) {
+        maxX = std::max(maxX, sample.pen.x);
+        maxY = std::max(maxY, sample.pen.y);
+        maxPressure = std::max(maxPressure, sample.pen.pressure);
+    }
+    if (maxX > 65535 || maxY > 65535 || maxPressure > 65535)
+        return Status::fail(ZELSIG_ERROR_ARGUMENT,
+                            "ISO record: a pen coordinate or pressure exceeds 16 bits");
+    const int64_t shiftX = signedShiftFor(maxX);
+    const int64_t shiftY = signedShiftFor(maxY);
+    const int64_t isoMaxX = int64_t{maxX} - shiftX;
+    const int64_t isoMaxY = int64_t{maxY} - shiftY;
 
     std::vector<uint8_t> out;
     out.reserve(34 + 4 + samples.size() * 9);
@@ -376,7 +381,7 @@ Status writeIsoRecord(const SignatureData& signature, std::vector<uint8_t>& reco
     put16(out, time.scalingWord);
     out.push_back(kHasMinimum | kHasMaximum);
     put16(out, 0);
-    put16(out, space.maxPressure);
+    put16(out, maxPressure);
     out.push_back(0);  // S: no description fields
     out.push_back(0);  // reserved
     out.push_back(0);  // no extended data
@@ -387,11 +392,7 @@ Status writeIsoRecord(const SignatureData& signature, std::vector<uint8_t>& reco
     for (size_t i = 0; i < samples.size(); ++i) {
         const PenSample& pen = samples[i].pen;
         const int64_t x = int64_t{pen.x} - shiftX;
-        const int64_t y = int64_t{space.maxY} - pen.y - shiftY;
-        if (!fitsSigned16(x) || !fitsSigned16(y) || pen.pressure > 65535)
-            return Status::fail(ZELSIG_ERROR_ARGUMENT,
-                                "ISO record: sample " + std::to_string(i) +
-                                    " lies outside the range the record can hold");
+        const int64_t y = int64_t{maxY} - pen.y - shiftY;
         putSigned16(out, x);
         putSigned16(out, y);
         put16(out,

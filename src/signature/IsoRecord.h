@@ -6,8 +6,8 @@
 //   - channels X, Y, T, F, S, each with a description;
 //   - X, Y: pen units. y is flipped so that it grows upward. When the pad's largest
 //     coordinate exceeds 32767 the values are shifted by -32768 to fit the signed channel.
-//     min/max hold the device range in those stored units, so pen x = x - min_x and
-//     pen y = max_y - y. The scaling is pen units per metre when the pad's active size is
+//     min/max hold the device range in those stored units (widened to a sample that lies
+//     beyond it), so pen x = x - min_x and pen y = max_y - y. The scaling is pen units per metre when the pad's active size is
 //     known (and encodable), else left out;
 //   - T: milliseconds since the first sample (scaling 1000) while the whole record fits
 //     65,535 ms; a longer record uses 10 ms steps (scaling 100), then 100 ms (scaling 10);

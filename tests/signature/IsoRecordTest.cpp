@@ -284,11 +284,25 @@ TEST(IsoRecordTest, LongCapturesSwitchToCoarserTimeSteps) {
     EXPECT_EQ(writeIsoRecord(tooLong, record).code, ZELSIG_ERROR_LIMIT);
 }
 
-TEST(IsoRecordTest, WriterRefusesSamplesTheRecordCannotHold) {
+TEST(IsoRecordTest, SamplesBeyondThePadsRangeWidenItAndOnlyWhatCannotBeHeldIsRefused) {
+    // A pad may report a little past its stated range: the record's range covers the sample.
+    SignatureData beyondRange = workedExampleSignature();
+    beyondRange.samples.push_back(sample(40000, 700, 1500, 70));
+    SignatureData back;
+    ASSERT_TRUE(readBytes(written(beyondRange), back).isOk());
+    EXPECT_EQ(back.pad.capabilities.capability1, 40000u);
+    EXPECT_EQ(back.pad.capabilities.capability2, 700u);
+    EXPECT_EQ(back.pad.capabilities.capability3, 1501u);
+    for (size_t i = 0; i < back.samples.size(); ++i) {
+        EXPECT_EQ(back.samples[i].pen.x, beyondRange.samples[i].pen.x) << i;
+        EXPECT_EQ(back.samples[i].pen.y, beyondRange.samples[i].pen.y) << i;
+        EXPECT_EQ(back.samples[i].pen.pressure, beyondRange.samples[i].pen.pressure) << i;
+    }
+
     std::vector<uint8_t> record;
-    SignatureData beyondRange = workedExampleSignature();  // signed range, x up to 32767
-    beyondRange.samples.push_back(sample(40000, 1, 1, 70));
-    EXPECT_EQ(writeIsoRecord(beyondRange, record).code, ZELSIG_ERROR_ARGUMENT);
+    SignatureData tooWide = workedExampleSignature();
+    tooWide.samples.push_back(sample(70000, 1, 1, 70));
+    EXPECT_EQ(writeIsoRecord(tooWide, record).code, ZELSIG_ERROR_ARGUMENT);
     SignatureData backwards = workedExampleSignature();
     backwards.samples.push_back(sample(1, 1, 1, -5));
     EXPECT_EQ(writeIsoRecord(backwards, record).code, ZELSIG_ERROR_ARGUMENT);
