@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libssl-dev libusb-1.0-0-dev libturbojpeg0-dev libgif-dev libpng-dev
   libfuse3-dev fuse3 python3
   libboost-dev nlohmann-json3-dev
+  libagg-dev librsvg2-bin
 )
 
 missing=()
