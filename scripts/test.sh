@@ -63,9 +63,10 @@ run_configs() {
 run_windows() {
   local started=$SECONDS deps
   deps=$(bash scripts/windows-deps.sh)
-  local openssl gtest
+  local openssl gtest agg
   openssl=$(sed -n 's/^ZEL_WIN_OPENSSL=//p' <<<"$deps")
   gtest=$(sed -n 's/^ZEL_WIN_GTEST=//p' <<<"$deps")
+  agg=$(sed -n 's/^ZEL_WIN_AGG=//p' <<<"$deps")
   echo "Windows dependencies ready after $((SECONDS - started)) s"
 
   export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -94,7 +95,7 @@ run_windows() {
   local status=0
   run_build windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_BENCH=OFF -DZEL_BUILD_TOOLS=OFF \
-    "-DZEL_WIN_PREFIXES=$openssl;$gtest" "-DZEL_SERIAL_PAD_LINE=$line_server" || status=$?
+    "-DZEL_WIN_PREFIXES=$openssl;$gtest;$agg" "-DZEL_SERIAL_PAD_LINE=$line_server" || status=$?
   /usr/lib/wine/wineserver64 -k || true
   echo "Windows stage took $((SECONDS - started)) s"
   return $status

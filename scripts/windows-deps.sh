@@ -6,9 +6,12 @@
 # runs reuse them:
 #   - OpenSSL libcrypto (static), from the source package of the libssl-dev version Debian
 #     offers (or another version the source index lists when that one is missing);
-#   - GoogleTest and GoogleMock (static), from /usr/src/googletest.
-# Prints the cache prefixes as shell assignments on its last two lines:
-#   ZEL_WIN_OPENSSL=...  ZEL_WIN_GTEST=...
+#   - GoogleTest and GoogleMock (static), from /usr/src/googletest;
+#   - Anti-Grain Geometry (static), the signature renderer, from the source package of the
+#     libagg-dev version Debian offers (or another version the source index lists); failing
+#     that, the headers of libagg-dev alone, which hold all the renderer uses.
+# Prints the cache prefixes as shell assignments on its last lines:
+#   ZEL_WIN_OPENSSL=...  ZEL_WIN_GTEST=...  ZEL_WIN_AGG=...
 set -euo pipefail
 
 cache_root=${ZEL_CACHE_DIR:-/var/cache/zeltablet}
@@ -121,6 +124,76 @@ if [[ -z "$openssl_prefix" ]]; then
   done
   [[ -n "$openssl_prefix" ]] || { echo "no OpenSSL source could be built" >&2; exit 1; }
 fi
+
+# ---- Anti-Grain Geometry --------------------------------------------------------------------
+
+agg_versions() {
+  apt-cache policy libagg-dev | awk '/Candidate:/ && $2 != "(none)" {print $2}'
+  private_apt showsrc agg 2>/dev/null | awk '/^Version:/ {print $2}'
+}
+
+# The library's portable part: src/*.cpp (not the GUI controls or platform windows), with the
+# headers under include/agg2 as Debian installs them.
+build_agg() {
+  local version=$1 prefix=$2 work
+  work=$(mktemp -d)
+  (
+    cd "$work" &&
+      private_apt source --only-source -q "agg=$version" </dev/null >&2 &&
+      cd agg-*/ &&
+      mkdir objects &&
+      for source in src/*.cpp; do
+        $triplet-g++-posix -O2 -Iinclude -c "$source" -o "objects/$(basename "$source" .cpp).o" >&2 ||
+          exit 1
+      done &&
+      rm -rf "$prefix.part" &&
+      mkdir -p "$prefix.part/lib" "$prefix.part/include/agg2" &&
+      $triplet-gcc-ar-posix rcs "$prefix.part/lib/libagg.a" objects/*.o &&
+      cp include/*.h "$prefix.part/include/agg2/" &&
+      { cp debian/copyright "$prefix.part/" || true; } &&
+      mv "$prefix.part" "$prefix"
+  )
+  local status=$?
+  rm -rf "$work"
+  return $status
+}
+
+agg_prefix=""
+for existing in "$cache_root"/agg-*-"$compiler_version"; do
+  [[ -f "$existing/include/agg2/agg_basics.h" ]] && agg_prefix=$existing && break
+done
+if [[ -z "$agg_prefix" ]]; then
+  private_apt update >&2
+  mapfile -t versions < <(agg_versions)
+  tried=""
+  for version in "${versions[@]}"; do
+    [[ -n "$version" && " $tried " != *" $version "* ]] || continue
+    tried="$tried $version"
+    prefix="$cache_root/agg-$(tr -c 'A-Za-z0-9.+~\n' '_' <<<"$version")-$compiler_version"
+    echo "Building Anti-Grain Geometry $version for $triplet" >&2
+    if build_agg "$version" "$prefix"; then
+      agg_prefix=$prefix
+      break
+    fi
+    echo "Anti-Grain Geometry $version could not be had; trying the next listed version" >&2
+  done
+  # The renderer uses only AGG's class templates, which live in its headers: where no source
+  # package can be fetched, the headers of Debian's libagg-dev serve the cross build alone.
+  if [[ -z "$agg_prefix" ]]; then
+    version=$(apt-cache policy libagg-dev | awk '/Candidate:/ && $2 != "(none)" {print $2}')
+    prefix="$cache_root/agg-headers-$(tr -c 'A-Za-z0-9.+~\n' '_' <<<"$version")-$compiler_version"
+    echo "Taking the Anti-Grain Geometry $version headers from libagg-dev" >&2
+    work=$(mktemp -d)
+    if (cd "$work" && apt-get download -q "libagg-dev=$version" >&2 &&
+      dpkg-deb -x libagg-dev_*.deb root && rm -rf "$prefix.part" &&
+      mkdir -p "$prefix.part/include" && cp -r root/usr/include/agg2 "$prefix.part/include/" &&
+      cp root/usr/share/doc/libagg-dev/copyright "$prefix.part/" && mv "$prefix.part" "$prefix"); then
+      agg_prefix=$prefix
+    fi
+    rm -rf "$work"
+  fi
+  [[ -n "$agg_prefix" ]] || { echo "no Anti-Grain Geometry could be had" >&2; exit 1; }
+fi
 [[ -n "$apt_private" ]] && rm -rf "$apt_private"
 
 # ---- GoogleTest -----------------------------------------------------------------------------
@@ -143,3 +216,4 @@ fi
 
 echo "ZEL_WIN_OPENSSL=$openssl_prefix"
 echo "ZEL_WIN_GTEST=$gtest_prefix"
+echo "ZEL_WIN_AGG=$agg_prefix"
