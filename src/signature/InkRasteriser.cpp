@@ -33,7 +33,7 @@ class StrokePainter {
 
     void disc(const InkDisc& disc) {
         agg::ellipse shape(disc.centre.x, disc.centre.y, disc.radius, disc.radius,
-                           discEdges(disc.radius), false);
+                           discEdges(disc.radius), true);
         raster_.add_path(shape);
         spend(8 * disc.radius + 4);
     }

@@ -158,9 +158,9 @@ double rimBulge(double radius, const double incoming[2], const double outgoing[2
     return radius * (1 - std::sqrt((1 + cosine) / 2));
 }
 
-// A quadrilateral turned to positive area (a triangle repeats its last corner).
-InkQuad positive(InkQuad quad) {
-    if (signedArea(quad) >= 0) return quad;
+// A quadrilateral turned to negative area (a triangle repeats its last corner).
+InkQuad anticlockwise(InkQuad quad) {
+    if (signedArea(quad) <= 0) return quad;
     const bool triangle =
         quad.corners[3].x == quad.corners[2].x && quad.corners[3].y == quad.corners[2].y;
     if (triangle) {
@@ -198,13 +198,13 @@ StrokeOutline outlineOf(const std::vector<WidePoint>& curve) {
                     const InkPoint from = touching(curve[i], previous[side]);
                     const InkPoint to = touching(curve[i], normals[side]);
                     if (from.x != to.x || from.y != to.y)
-                        outline.quads.push_back(positive({{centre, from, to, to}}));
+                        outline.quads.push_back(anticlockwise({{centre, from, to, to}}));
                 }
             }
         }
         outline.quads.push_back(
-            positive({{touching(curve[i], normals[0]), touching(curve[i + 1], normals[0]),
-                       touching(curve[i + 1], normals[1]), touching(curve[i], normals[1])}}));
+            anticlockwise({{touching(curve[i], normals[0]), touching(curve[i + 1], normals[0]),
+                            touching(curve[i + 1], normals[1]), touching(curve[i], normals[1])}}));
         std::copy(&normals[0][0], &normals[0][0] + 4, &previous[0][0]);
         havePrevious = true;
     }

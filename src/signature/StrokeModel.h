@@ -28,8 +28,9 @@ struct InkDisc {
     double radius;
 };
 
-// A convex quadrilateral with positive signed area (x right, y down: clockwise on screen), the
-// same turn as the discs drawn with increasing angle. A triangle repeats its last corner.
+// A convex quadrilateral with negative signed area (x right, y down: anticlockwise on screen),
+// the same turn as the discs, drawn with decreasing angle. A triangle repeats its last corner.
+// (Anticlockwise on screen keeps the rasteriser's running cover count positive inside.)
 struct InkQuad {
     InkPoint corners[4];
 };

@@ -36,7 +36,7 @@ std::string hexColour(uint32_t colour) {
     return text;
 }
 
-// A circle as two arcs with the sweep flag set: angles increase, the turn of the quads.
+// A circle as two arcs with the sweep flag clear: angles decrease, the turn of the quads.
 void putDisc(std::string& out, const InkDisc& disc) {
     const double x = disc.centre.x, y = disc.centre.y, r = disc.radius;
     putPoint(out, 'M', x + r, y);
@@ -45,7 +45,7 @@ void putDisc(std::string& out, const InkDisc& disc) {
         putNumber(out, r);
         out += ' ';
         putNumber(out, r);
-        out += " 0 1 1 ";
+        out += " 0 1 0 ";
         putNumber(out, endX);
         out += ' ';
         putNumber(out, y);

@@ -236,7 +236,7 @@ TEST(RendererShapes, SmoothedStrokeKeepsEverySampleAndHasNoGaps) {
             for (int i = 0; i < 4; ++i)
                 twice += quad.corners[i].x * quad.corners[(i + 1) % 4].y -
                          quad.corners[(i + 1) % 4].x * quad.corners[i].y;
-            EXPECT_GE(twice, 0) << "a piece turning the other way cuts a hole in the fill";
+            EXPECT_LE(twice, 0) << "a piece turning the other way cuts a hole in the fill";
         }
 }
 
