@@ -172,6 +172,16 @@ InkQuad anticlockwise(InkQuad quad) {
     return quad;
 }
 
+// Whether `point` lies inside (or on) an anticlockwise convex quadrilateral.
+bool contains(const InkQuad& quad, InkPoint point) {
+    for (int i = 0; i < 4; ++i) {
+        const InkPoint& a = quad.corners[i];
+        const InkPoint& b = quad.corners[(i + 1) % 4];
+        if ((b.x - a.x) * (point.y - a.y) - (b.y - a.y) * (point.x - a.x) > 1e-9) return false;
+    }
+    return true;
+}
+
 StrokeOutline outlineOf(const std::vector<WidePoint>& curve) {
     StrokeOutline outline;
     const size_t n = curve.size();
@@ -180,6 +190,7 @@ StrokeOutline outlineOf(const std::vector<WidePoint>& curve) {
     std::vector<char> needsDisc(n, 0);
     needsDisc[0] = needsDisc[n - 1] = 1;
     double previous[2][2] = {};
+    InkQuad previousSegment{};
     bool havePrevious = false;
     for (size_t i = 0; i + 1 < n; ++i) {
         double normals[2][2];
@@ -188,23 +199,29 @@ StrokeOutline outlineOf(const std::vector<WidePoint>& curve) {
             havePrevious = false;
             continue;
         }
-        if (havePrevious) {
-            if (rimBulge(curve[i].radius, previous[0], normals[0]) > jointTolerance ||
-                rimBulge(curve[i].radius, previous[1], normals[1]) > jointTolerance) {
-                needsDisc[i] = 1;
-            } else {
-                const InkPoint centre{curve[i].x, curve[i].y};
-                for (int side = 0; side < 2; ++side) {
-                    const InkPoint from = touching(curve[i], previous[side]);
-                    const InkPoint to = touching(curve[i], normals[side]);
-                    if (from.x != to.x || from.y != to.y)
-                        outline.quads.push_back(anticlockwise({{centre, from, to, to}}));
-                }
-            }
-        }
-        outline.quads.push_back(
+        const InkQuad segment =
             anticlockwise({{touching(curve[i], normals[0]), touching(curve[i + 1], normals[0]),
-                            touching(curve[i + 1], normals[1]), touching(curve[i], normals[1])}}));
+                            touching(curve[i + 1], normals[1]), touching(curve[i], normals[1])}});
+        if (havePrevious) {
+            // A wedge inside either segment is on the inner side of the turn: already inked.
+            const InkPoint centre{curve[i].x, curve[i].y};
+            InkQuad wedges[2];
+            int open = 0;
+            for (int side = 0; side < 2; ++side) {
+                const InkPoint from = touching(curve[i], previous[side]);
+                const InkPoint to = touching(curve[i], normals[side]);
+                if (from.x == to.x && from.y == to.y) continue;
+                const InkPoint middle{(centre.x + from.x + to.x) / 3,
+                                      (centre.y + from.y + to.y) / 3};
+                if (contains(previousSegment, middle) || contains(segment, middle)) continue;
+                if (rimBulge(curve[i].radius, previous[side], normals[side]) > jointTolerance)
+                    needsDisc[i] = 1;
+                wedges[open++] = anticlockwise({{centre, from, to, to}});
+            }
+            if (!needsDisc[i]) outline.quads.insert(outline.quads.end(), wedges, wedges + open);
+        }
+        outline.quads.push_back(segment);
+        previousSegment = segment;
         std::copy(&normals[0][0], &normals[0][0] + 4, &previous[0][0]);
         havePrevious = true;
     }
