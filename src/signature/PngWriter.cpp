@@ -62,35 +62,43 @@ uint8_t paeth(int left, int up, int upLeft) {
     return uint8_t(upLeft);
 }
 
-// Writes the five filtered forms of `row` and returns the one whose bytes, read as signed,
-// sum smallest in magnitude (the usual guess at what deflates best). Each form starts with
-// its filter type byte.
+// Returns `row` filtered the way that, by the usual guess, deflates best: the form whose
+// bytes, read as signed, sum smallest in magnitude. Each form starts with its filter type
+// byte. A row equal to the one above (blank rows around the ink) is all zeros filtered "up".
 const std::vector<uint8_t>& filtered(const uint8_t* row, const uint8_t* previous, size_t size,
                                      size_t pixelBytes,
                                      std::array<std::vector<uint8_t>, 5>& forms) {
+    constexpr size_t up = 2;
+    if (std::memcmp(row, previous, size) == 0) {
+        std::vector<uint8_t>& form = forms[up];
+        form[0] = uint8_t(up);
+        std::memset(form.data() + 1, 0, size);
+        return form;
+    }
     size_t best = 0;
     unsigned long bestCost = ~0ul;
     for (size_t type = 0; type < forms.size(); ++type) {
         std::vector<uint8_t>& form = forms[type];
         form[0] = uint8_t(type);
         unsigned long cost = 0;
-        for (size_t i = 0; i < size; ++i) {
+        // A form already worse than the best is abandoned half written.
+        for (size_t i = 0; i < size && cost < bestCost; ++i) {
             const int left = i >= pixelBytes ? row[i - pixelBytes] : 0;
-            const int up = previous[i];
-            const int upLeft = i >= pixelBytes ? previous[i - pixelBytes] : 0;
+            const int above = previous[i];
+            const int aboveLeft = i >= pixelBytes ? previous[i - pixelBytes] : 0;
             uint8_t predicted = 0;
             switch (type) {
                 case 1:
                     predicted = uint8_t(left);
                     break;
                 case 2:
-                    predicted = uint8_t(up);
+                    predicted = uint8_t(above);
                     break;
                 case 3:
-                    predicted = uint8_t((left + up) / 2);
+                    predicted = uint8_t((left + above) / 2);
                     break;
                 case 4:
-                    predicted = paeth(left, up, upLeft);
+                    predicted = paeth(left, above, aboveLeft);
                     break;
                 default:
                     break;
