@@ -6,15 +6,12 @@
 
 #include "signature/InkRasteriser.h"
 #include "signature/PngWriter.h"
+#include "signature/SignatureFormats.h"
 #include "signature/StrokeModel.h"
 #include "signature/SvgWriter.h"
 
 namespace zelsig {
 namespace {
-
-bool within(double value, double low, double high) {
-    return value >= low && value <= high;
-}
 
 std::optional<uint32_t> backgroundOf(const ZELSigRenderOptions& options) {
     if (options.transparent != 0) return std::nullopt;
@@ -26,21 +23,6 @@ uint8_t channel(uint32_t colour, int shift) {
 }
 
 }  // namespace
-
-Status checkRenderOptions(const ZELSigRenderOptions& options) {
-    if (!within(options.scale, 0.1, 16))
-        return Status::fail(ZELSIG_ERROR_ARGUMENT, "the scale must be 0.1 to 16");
-    if (!within(options.margin, 0, 4096))
-        return Status::fail(ZELSIG_ERROR_ARGUMENT, "the margin must be 0 to 4096 pixels");
-    if (!within(options.minWidth, 0, maxStrokeWidth) ||
-        !within(options.maxWidth, options.minWidth, maxStrokeWidth) || options.maxWidth <= 0)
-        return Status::fail(ZELSIG_ERROR_ARGUMENT,
-                            "stroke widths must be 0 to 64 pixels, the minimum not above the "
-                            "maximum, and the maximum above 0");
-    if (options.inkColour > 0xFFFFFF || options.backgroundColour > 0xFFFFFF)
-        return Status::fail(ZELSIG_ERROR_ARGUMENT, "colours are 0xRRGGBB");
-    return Status::ok();
-}
 
 Status renderPng(const SignatureData& signature, const ZELSigRenderOptions& options,
                  std::vector<uint8_t>& png) {

@@ -16,12 +16,8 @@ namespace zelsig {
 constexpr uint32_t maxPictureSide = 32768;
 constexpr uint64_t maxPicturePixels = uint64_t(1) << 26;
 
-// Refuses options out of range: scale 0.1 .. 16, margin 0 .. 4096 output pixels, widths
-// 0 .. 64 screen pixels with minWidth <= maxWidth and maxWidth > 0, colours 0xRRGGBB.
-Status checkRenderOptions(const ZELSigRenderOptions& options);
-
-// Whatever the plausibility of the signature: a signature without ink is a blank picture of
-// twice the margin each way.
+// Options are checked first (checkRenderOptions of SignatureFormats.h). Whatever the plausibility
+// of the signature: a signature without ink is a blank picture of twice the margin each way.
 Status renderPng(const SignatureData& signature, const ZELSigRenderOptions& options,
                  std::vector<uint8_t>& png);
 Status renderSvg(const SignatureData& signature, const ZELSigRenderOptions& options,

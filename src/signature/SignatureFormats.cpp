@@ -5,17 +5,13 @@
 #include <string>
 
 #include "signature/IsoRecord.h"
+#include "signature/Renderer.h"
 #include "signature/SampleCsv.h"
 #include "signature/SignatureInfo.h"
 #include "signature/SignaturePadJson.h"
 
 namespace zelsig {
 namespace {
-
-Status notAvailable(const char* format) {
-    return Status::fail(ZELSIG_ERROR_ARGUMENT,
-                        std::string(format) + " is not available in this build");
-}
 
 bool within(double value, double low, double high) {
     return std::isfinite(value) && value >= low && value <= high;
@@ -74,9 +70,13 @@ Status exportSignature(const SignatureData& signature, int format,
             bytes = bytesOf(writeSampleCsv(signature));
             return Status::ok();
         case ZELSIG_FORMAT_PNG:
-            return notAvailable("PNG");
-        case ZELSIG_FORMAT_SVG:
-            return notAvailable("SVG");
+            return renderPng(signature, options, bytes);
+        case ZELSIG_FORMAT_SVG: {
+            std::string svg;
+            status = renderSvg(signature, options, svg);
+            if (status.isOk()) bytes = bytesOf(svg);
+            return status;
+        }
         case ZELSIG_FORMAT_JSON:
             bytes = bytesOf(writeSignaturePadJson(signature, options));
             return Status::ok();

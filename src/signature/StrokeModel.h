@@ -49,10 +49,6 @@ struct InkModel {
     std::vector<StrokeOutline> strokes;
 };
 
-// Stroke widths are limited so that a picture's pieces stay a sensible size; the options are
-// checked against these limits before a model is built.
-constexpr double maxStrokeWidth = 64;  // screen pixels
-
 // The signature's ink under `options` (already checked: scale, margin and widths in range).
 // Output coordinates are not limited here: the PNG writer refuses pictures over its size.
 InkModel buildInkModel(const SignatureData& signature, const ZELSigRenderOptions& options);

@@ -306,12 +306,12 @@ TEST(RendererInput, OptionsOutOfRangeAreRefused) {
         bad.push_back(defaults());
         bad.back().scale = scale;
     }
-    for (double margin : {-1.0, 5000.0, nan}) {
+    for (double margin : {-1.0, 1001.0, nan}) {
         bad.push_back(defaults());
         bad.back().margin = margin;
     }
     for (auto widths : {std::pair{3.0, 2.0}, std::pair{-1.0, 2.0}, std::pair{0.0, 0.0},
-                        std::pair{1.0, 65.0}, std::pair{nan, 2.0}, std::pair{0.5, nan}}) {
+                        std::pair{1.0, 101.0}, std::pair{nan, 2.0}, std::pair{0.5, nan}}) {
         bad.push_back(defaults());
         bad.back().minWidth = widths.first;
         bad.back().maxWidth = widths.second;
