@@ -33,7 +33,7 @@ EvidenceMetadata metadataOf(const SignatureData& signature, const ZELSigEvidence
     if (!signature.samples.empty()) {
         metadata.durationMs = signature.samples.back().timeMs - signature.samples.front().timeMs;
     }
-    if (options.documentName != nullptr) metadata.documentName = options.documentName;
+    if (options.documentName != nullptr) metadata.documentName = utf8Name(options.documentName);
     metadata.documentSize = options.documentSize;
     metadata.documentSha256 = sha256Hex(options.document, options.documentSize);
     return metadata;
@@ -44,10 +44,10 @@ Status checkOptions(const ZELSigEvidenceOptions& options) {
         return Status::fail(ZELSIG_ERROR_ARGUMENT, "document size without document bytes");
     }
     if (options.documentName != nullptr &&
-        std::strlen(options.documentName) > kDocumentNameMaxBytes) {
-        return Status::fail(
-            ZELSIG_ERROR_ARGUMENT,
-            "document name longer than " + std::to_string(kDocumentNameMaxBytes) + " bytes");
+        utf8Name(options.documentName).size() > kDocumentNameMaxBytes) {
+        return Status::fail(ZELSIG_ERROR_ARGUMENT, "document name longer than " +
+                                                       std::to_string(kDocumentNameMaxBytes) +
+                                                       " bytes as UTF-8");
     }
     if (options.recipientCount == 0 || options.recipients == nullptr) {
         return Status::fail(ZELSIG_ERROR_NO_RECIPIENT,

@@ -110,7 +110,56 @@ Status readPad(const Json& pad, ZELSigPad& out) {
     return Status::ok();
 }
 
+// Well-formed UTF-8: no overlong forms, surrogates or code points above U+10FFFF.
+bool isUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = [&](size_t at) { return static_cast<uint8_t>(text[at]); };
+        const uint8_t lead = byte(i);
+        size_t length = 0;
+        uint32_t minimum = 0;
+        uint32_t point = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, minimum = 0x80, point = lead & 0x1Fu;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, minimum = 0x800, point = lead & 0x0Fu;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, minimum = 0x10000, point = lead & 0x07u;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((byte(i + k) & 0xC0) != 0x80) return false;
+            point = (point << 6) | (byte(i + k) & 0x3Fu);
+        }
+        if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string utf8Name(const std::string& hostBytes) {
+    if (isUtf8(hostBytes)) return hostBytes;
+    std::string converted;
+    for (const char c : hostBytes) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte < 0x80) {
+            converted += c;
+        } else {
+            converted += static_cast<char>(0xC0 | (byte >> 6));
+            converted += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return converted;
+}
 
 std::string isoUtcTime(int64_t unixMs) {
     // Days since 1970 to a civil date (the era-based algorithm, exact for every int64 day).
@@ -142,7 +191,12 @@ std::string isoUtcTime(int64_t unixMs) {
 
 std::string writeMetadata(const EvidenceMetadata& metadata) {
     const ZELSigPad& pad = metadata.pad;
-    const size_t modelLength = strnlen(pad.model, sizeof pad.model);
+    // Pads report their model in ASCII; anything else is shown as '?' so that the model stays
+    // within the field it is read back into.
+    std::string model(pad.model, strnlen(pad.model, sizeof pad.model));
+    for (char& c : model) {
+        if (static_cast<uint8_t>(c) < 0x20 || static_cast<uint8_t>(c) >= 0x7F) c = '?';
+    }
     Json members = Json::array();
     for (const MemberDigest& member : metadata.members) {
         members.push_back(
@@ -156,7 +210,7 @@ std::string writeMetadata(const EvidenceMetadata& metadata) {
                        {"formatVersion", metadata.formatVersion},
                        {"libraryVersion", metadata.libraryVersion},
                        {"pad",
-                        {{"model", std::string(pad.model, modelLength)},
+                        {{"model", model},
                          {"productId", pad.productId},
                          {"uid", pad.uid},
                          {"activeWidthUm", pad.activeWidthUm},
@@ -179,8 +233,8 @@ std::string writeMetadata(const EvidenceMetadata& metadata) {
                          {"sha256", metadata.documentSha256}}},
                        {"recipients", recipients},
                        {"members", members}};
-    // Names are the host's bytes: anything that is not UTF-8 becomes U+FFFD rather than
-    // making the package unwritable.
+    // Every text is UTF-8 by now (utf8Name, the model's ASCII); the handler only keeps a
+    // mistake from becoming an exception.
     return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

@@ -54,6 +54,10 @@ struct EvidenceMetadata {
     std::vector<MemberDigest> members;
 };
 
+// A name as metadata.json records it: UTF-8 as it is; other bytes are taken as Latin-1 (what
+// hosts outside UTF-8 pass) and converted, so that no byte is lost or replaced.
+std::string utf8Name(const std::string& hostBytes);
+
 // Milliseconds since 1970 as "YYYY-MM-DDThh:mm:ss.mmmZ" (proleptic Gregorian, UTC).
 std::string isoUtcTime(int64_t unixMs);
 

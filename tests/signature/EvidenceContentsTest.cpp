@@ -165,6 +165,22 @@ TEST(EvidenceContents, RefusesForeignOrIncompleteMetadata) {
     EXPECT_NE(readBack(archiveWith(valid), read).message.find("SHA-256"), std::string::npos);
 }
 
+TEST(EvidenceMetadata, NamesAreKeptAsUtf8AndLatin1IsConverted) {
+    EXPECT_EQ(utf8Name("Vertrag \xC3\xA4.pdf"), "Vertrag \xC3\xA4.pdf");  // UTF-8 kept
+    EXPECT_EQ(utf8Name("Vertrag \xE4.pdf"), "Vertrag \xC3\xA4.pdf");      // Latin-1
+    EXPECT_EQ(utf8Name("\xC0\x80"), "\xC3\x80\xC2\x80");                  // overlong NUL
+    EXPECT_EQ(utf8Name("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");      // a surrogate
+
+    // A Latin-1 name and a model with control bytes read back as the metadata recorded them.
+    EvidenceContents written = sampleContents();
+    written.metadata.documentName = utf8Name(std::string(kDocumentNameMaxBytes / 2, '\xE9'));
+    std::strcpy(written.metadata.pad.model, "TP\x01\xFF");
+    EvidenceContents read;
+    ASSERT_TRUE(readBack(writeEvidenceContents(written), read).isOk());
+    EXPECT_EQ(read.metadata.documentName, written.metadata.documentName);
+    EXPECT_STREQ(read.metadata.pad.model, "TP??");
+}
+
 TEST(EvidenceMetadata, UtcTimesAcrossCalendarEdges) {
     EXPECT_EQ(isoUtcTime(0), "1970-01-01T00:00:00.000Z");
     EXPECT_EQ(isoUtcTime(951782400000), "2000-02-29T00:00:00.000Z");

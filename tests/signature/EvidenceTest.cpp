@@ -373,6 +373,33 @@ TEST(EvidencePackage, RefusesNoRecipientAndUnusableCertificatesOrKeys) {
               ZELSIG_ERROR_CERTIFICATE);
 }
 
+TEST(EvidencePackage, RefusesBadOptions) {
+    Signature signature = twoStrokes();
+    const ZELSigBlob recipient = ecRecipient().certificate();
+    ZELSigEvidenceOptions options{};
+    options.recipients = &recipient;
+    options.recipientCount = 1;
+    ZELSigBuffer package{};
+    EXPECT_EQ(ZELSig_CreateEvidence(nullptr, &options, nullptr, &package), ZELSIG_ERROR_ARGUMENT);
+    EXPECT_EQ(ZELSig_CreateEvidence(signature.get(), nullptr, nullptr, &package),
+              ZELSIG_ERROR_ARGUMENT);
+    options.documentSize = 10;  // without bytes
+    EXPECT_EQ(ZELSig_CreateEvidence(signature.get(), &options, nullptr, &package),
+              ZELSIG_ERROR_ARGUMENT);
+    options.documentSize = 0;
+    // 200 Latin-1 bytes are 400 bytes of UTF-8: over the limit the report can hold.
+    const std::string longName(200, '\xE9');
+    options.documentName = longName.c_str();
+    EXPECT_EQ(ZELSig_CreateEvidence(signature.get(), &options, nullptr, &package),
+              ZELSIG_ERROR_ARGUMENT);
+    // Only one of signer certificate and key.
+    options.documentName = nullptr;
+    options.signerCertificate = signer().certificate();
+    EXPECT_EQ(ZELSig_CreateEvidence(signature.get(), &options, nullptr, &package),
+              ZELSIG_ERROR_CERTIFICATE);
+    EXPECT_EQ(package.data, nullptr);
+}
+
 TEST(EvidencePackage, RefusesAnImplausibleSignatureUnlessAllowed) {
     const ZELSigPad pad = testPad();
     Signature empty = createSignature(&pad);
