@@ -1,5 +1,7 @@
 #include "signature/ApiGuard.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace zelsig {
@@ -21,6 +23,15 @@ int report(const Status& status) {
 
 const char* lastErrorText() {
     return lastError.c_str();
+}
+
+Status handOver(const std::vector<uint8_t>& bytes, ZELSigBuffer* out) {
+    uint8_t* data = static_cast<uint8_t*>(std::malloc(bytes.empty() ? 1 : bytes.size()));
+    if (data == nullptr) return Status::fail(ZELSIG_ERROR_MEMORY, "out of memory");
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    out->data = data;
+    out->size = bytes.size();
+    return Status::ok();
 }
 
 }  // namespace zelsig

@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <new>
+#include <vector>
 
 #include "signature/Status.h"
 
@@ -12,6 +13,9 @@ namespace zelsig {
 // Records `status` as the calling thread's last error and returns its code.
 int report(const Status& status);
 const char* lastErrorText();
+
+// Hands `bytes` to the host in a buffer it frees with ZELSig_FreeBuffer.
+Status handOver(const std::vector<uint8_t>& bytes, ZELSigBuffer* out);
 
 // Runs `body` (returning a Status) and reports its outcome; an exception becomes a result.
 template <class Body>

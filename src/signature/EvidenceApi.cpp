@@ -1,6 +1,4 @@
 // The evidence package's exported functions.
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -9,19 +7,6 @@
 #include "signature/SignatureHandle.h"
 
 using namespace zelsig;
-
-namespace {
-
-Status handOver(const std::vector<uint8_t>& bytes, ZELSigBuffer* out) {
-    uint8_t* data = static_cast<uint8_t*>(std::malloc(bytes.empty() ? 1 : bytes.size()));
-    if (data == nullptr) return Status::fail(ZELSIG_ERROR_MEMORY, "out of memory");
-    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
-    out->data = data;
-    out->size = bytes.size();
-    return Status::ok();
-}
-
-}  // namespace
 
 extern "C" {
 

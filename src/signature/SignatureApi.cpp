@@ -37,16 +37,6 @@ ZELSigPad padOrUnknown(const ZELSigPad* pad) {
     return copy;
 }
 
-// Hands `bytes` to the host in a buffer it frees with ZELSig_FreeBuffer.
-Status handOver(const std::vector<uint8_t>& bytes, ZELSigBuffer* out) {
-    uint8_t* data = static_cast<uint8_t*>(std::malloc(bytes.empty() ? 1 : bytes.size()));
-    if (data == nullptr) return Status::fail(ZELSIG_ERROR_MEMORY, "out of memory");
-    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
-    out->data = data;
-    out->size = bytes.size();
-    return Status::ok();
-}
-
 Status exportLocked(const ZELSignature* signature, int format, const ZELSigRenderOptions* options,
                     std::vector<uint8_t>& bytes) {
     ZELSigRenderOptions chosen;
