@@ -275,7 +275,10 @@ typedef struct ZELSigEvidenceReport {
 /**
  * Opens a package with the recipient's private key (and, optionally, its certificate to pick
  * the recipient), checks the host signature when there is one, and compares the recorded
- * document hash with `document`. Returns ZELSIG_OK when the package opened (the report then
+ * document hash with `document`. The host signature is checked over the contents with the
+ * certificate the package carries; that certificate's chain is not checked: whether its
+ * subject (signerSubject) is trusted is the caller's decision. Keys and certificates are PEM
+ * or DER; an encrypted private key is refused (ZELSIG_ERROR_CERTIFICATE). Returns ZELSIG_OK when the package opened (the report then
  * says what matched), ZELSIG_ERROR_PACKAGE when it did not. On success, `signature` (may be
  * NULL) receives the signature read back from the ISO record with the metadata, and `png`
  * (may be NULL) the package's picture.
