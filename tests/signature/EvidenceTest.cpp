@@ -318,10 +318,19 @@ TEST(EvidencePackage, WhatIsNotAPackageIsRefused) {
         const Bytes cut(package.bytes.begin(), package.bytes.begin() + static_cast<long>(length));
         EXPECT_EQ(openPackage(cut, key).result, ZELSIG_ERROR_PACKAGE) << length << " bytes";
     }
-    // A signed, not encrypted, message is not a package either.
-    const std::string pem = ecRecipient().certificatePem;
-    const Bytes certificateDer = ecRecipient().certificateDer;
-    EXPECT_EQ(openPackage(certificateDer, key).result, ZELSIG_ERROR_PACKAGE);
+    // DER of something else (a certificate, a signed but not encrypted message) is not a
+    // package either.
+    EXPECT_EQ(openPackage(ecRecipient().certificateDer, key).result, ZELSIG_ERROR_PACKAGE);
+    Certificate signerCertificate;
+    PrivateKey signerKey;
+    ASSERT_TRUE(loadCertificate(signer().certificate(), "signer", signerCertificate).isOk());
+    ASSERT_TRUE(loadPrivateKey(signer().key(), "signer", signerKey).isOk());
+    Bytes signedOnly;
+    ASSERT_TRUE(
+        signContent(Bytes{1, 2, 3}, signerCertificate.get(), signerKey.get(), signedOnly).isOk());
+    const Opened notEnveloped = openPackage(signedOnly, key);
+    EXPECT_EQ(notEnveloped.result, ZELSIG_ERROR_PACKAGE);
+    EXPECT_NE(notEnveloped.error.find("EnvelopedData"), std::string::npos) << notEnveloped.error;
 
     ZELSigEvidenceReport report{};
     EXPECT_EQ(ZELSig_OpenEvidence(nullptr, 10, key, {}, nullptr, 0, &report, nullptr, nullptr),
