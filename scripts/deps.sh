@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libssl-dev libusb-1.0-0-dev libturbojpeg0-dev libgif-dev libpng-dev
-  libfuse3-dev fuse3 python3
+  libfuse3-dev fuse3 python3 openssl
   libboost-dev nlohmann-json3-dev
   libagg-dev librsvg2-bin
 )
