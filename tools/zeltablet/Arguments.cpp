@@ -9,8 +9,9 @@ namespace {
 
 // Options that take a value; every other known option is a flag.
 const std::set<std::string> valueOptions = {
-    "--model",   "--uid",   "--com",        "--port-path", "--output", "--prompt",
-    "--timeout", "--pause", "--background", "--ink",       "--scale",
+    "--model",    "--uid",       "--com",        "--port-path",    "--output", "--prompt",
+    "--timeout",  "--pause",     "--background", "--ink",          "--scale",  "--format",
+    "--document", "--recipient", "--min-length", "--min-duration",
 };
 const std::set<std::string> flagOptions = {"--simulate", "--encrypted", "--help", "--quiet",
                                            "--verbose"};
@@ -160,11 +161,17 @@ Commands:
   set clear-colour COLOUR       screen colour after a clear                  (colour pad)
   set area LEFT TOP RIGHT BOTTOM  where ink is drawn, in screen pixels       (colour pad)
   set inking on|off             whether the pad draws the pen's ink itself
-  capture                       show a prompt, capture a signature, save it as SVG, PNG, CSV
+  capture                       show a prompt, capture a signature, save it (SVG, PNG, CSV
+                                by default; see --format)
+  convert IN OUT                a signature's samples from one format into another: CSV,
+                                JSON, ISO in (by extension, else by content), and CSV,
+                                JSON, ISO, SVG or PNG out (by extension); CSV and JSON
+                                take the pad's description from a chosen pad, if any
   decode PICTURE OUT.png        the 32-bit pixels the library loads from PICTURE
   preview PICTURE OUT.png       what a pad of --model (0xA1 to 0xA3) shows for PICTURE
-  demo                          show a prompt, capture and save a signature and the screen;
-                                uses a virtual colour pad when no pad is attached
+  demo                          show a prompt, capture and save a signature (also as JSON
+                                and ISO) and the screen; uses a virtual colour pad when no
+                                pad is attached
 
 Choosing the pad:
   --model M         0xA1 to 0xA4 (or A1..A4, 1..4); preview: the model to show it on
@@ -174,9 +181,16 @@ Choosing the pad:
   --simulate        a virtual pad (of --model, default 0xA3) instead of attached pads
 
 Capture and demo:
-  --output BASE     write BASE.svg, BASE.png and BASE.csv (default "signature"; demo:
+  --output BASE     write BASE.svg, BASE.png, BASE.csv, ... (default "signature"; demo:
                     "zeltablet-demo/signature", and the screen in BASE-screen.png); a
                     capture that did not finish is kept as BASE-partial.*
+  --format LIST     what to write, separated by commas: svg, png, csv (the samples),
+                    json (signature_pad's data), iso (ISO/IEC 19794-7 record),
+                    evidence (BASE.p7m); default svg,png,csv (demo: and json,iso)
+  --document FILE   evidence: the signed document, whose SHA-256 the package holds
+  --recipient CERT.pem  evidence: the certificate of who may open the package
+  --min-length MM   a signature shorter than this is not plausible (default 0)
+  --min-duration SECONDS  a signature written faster is not plausible (default 0)
   --prompt PICTURE  the picture shown while signing (default: a built-in prompt; pad
                     0xA4 takes no pictures and signs without one)
   --timeout SECONDS give up when nothing is signed by then (default 30); a signature
@@ -185,13 +199,17 @@ Capture and demo:
                     one still going after 10 minutes is cut off and kept as partial
   --background COLOUR  opaque PNG background (default transparent)
   --ink COLOUR      colour of the strokes in the SVG and PNG (default #1A237E)
-  --scale S         output pixels per screen pixel (default 2)
+  --scale S         output pixels per screen pixel (default 2); these three apply to
+                    convert too
   --encrypted       ask the pad for encrypted pen data
 
 Colours: #RRGGBB, or the pad's 16-bit value 0xNNNN (5 bits red, 6 green, 5 blue).
 Other: --quiet (no progress line), --verbose (the PNG decoder's diagnostics), --help.
-Exit status: 0 done, 1 the pad or a file refused, 2 a bad command line; a capture
-stopped by Ctrl-C exits with 130 after keeping what was signed.
+A capture with no ink, a single dot, or below --min-length / --min-duration is not a
+signature: no signature file is written, the samples are kept as BASE-partial.csv.
+Exit status: 0 done, 1 the pad or a file refused, 2 a bad command line, 3 not a
+plausible signature (capture, demo, convert); a capture stopped by Ctrl-C exits with
+130 after keeping what was signed.
 )";
 }
 

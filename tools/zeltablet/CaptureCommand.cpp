@@ -1,9 +1,12 @@
-// capture and demo: show a prompt, collect a signature from the pen, and save it as SVG, PNG
-// and CSV. The demo does the same on a virtual colour pad when no pad is attached, and also
-// saves what the virtual pad's screen shows (BASE-screen.png).
+// capture and demo: show a prompt, collect a signature from the pen, and save it through the
+// signature library in the formats asked for (SVG, PNG and CSV by default; the demo adds JSON
+// and the ISO record). A capture that is not a plausible signature is never saved as one. The
+// demo does the same on a virtual colour pad when no pad is attached, and also saves what the
+// virtual pad's screen shows (BASE-screen.png).
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +21,7 @@
 #include "PromptPicture.h"
 #include "SampleCollector.h"
 #include "ScriptedSignature.h"
-#include "SignatureWriters.h"
+#include "SignatureFiles.h"
 
 namespace zeltool {
 namespace {
@@ -33,18 +36,21 @@ int interruptedStatus() {
 }
 
 struct CaptureSettings {
-    std::string base;  // output files: base + ".svg", ".png", ".csv"
+    std::string base;  // output files: base + each format's extension
     std::string prompt;
     double timeoutMs = 30000;
     double pauseMs = 1500;
-    double scale = 2;
     bool encrypted = false;
-    InkStyle style;
+    std::vector<OutputFormat> formats;
+    ZELSigRenderOptions render{};
+    EvidenceFiles evidence;
+    double minInkLengthMm = 0;
+    double minInkDurationMs = 0;
 };
 
-bool readSettings(const Arguments& arguments, const std::string& defaultBase,
-                  CaptureSettings& settings, std::string& error) {
-    settings.base = arguments.value("--output", defaultBase);
+bool readSettings(const Arguments& arguments, bool demo, CaptureSettings& settings,
+                  std::string& error) {
+    settings.base = arguments.value("--output", demo ? "zeltablet-demo/signature" : "signature");
     settings.prompt = arguments.value("--prompt");
     settings.encrypted = arguments.has("--encrypted");
     if (settings.base.empty() || settings.base.back() == '/') {
@@ -65,25 +71,27 @@ bool readSettings(const Arguments& arguments, const std::string& defaultBase,
     if (!seconds("--timeout", 30, 3600, settings.timeoutMs) ||
         !seconds("--pause", 1.5, 60, settings.pauseMs))
         return false;
-    if (arguments.has("--scale")) {
-        const auto scale = parseNonNegative(arguments.value("--scale"), 8);
-        if (!scale || *scale < 0.25) {
-            error = "--scale takes 0.25 to 8";
+    if (arguments.has("--min-length")) {
+        const auto value = parseNonNegative(arguments.value("--min-length"), 10000);
+        if (!value) {
+            error = "--min-length takes millimetres, 0 to 10000";
             return false;
         }
-        settings.scale = *scale;
+        settings.minInkLengthMm = *value;
     }
-    for (const char* name : {"--ink", "--background"}) {
-        if (!arguments.has(name)) continue;
-        const auto colour = parseColour(arguments.value(name));
-        if (!colour) {
-            error = std::string(name) + " takes #RRGGBB or 0xNNNN";
+    if (arguments.has("--min-duration")) {
+        const auto value = parseNonNegative(arguments.value("--min-duration"), 3600);
+        if (!value) {
+            error = "--min-duration takes seconds, 0 to 3600";
             return false;
         }
-        (std::string(name) == "--ink" ? settings.style.ink : settings.style.background.emplace()) =
-            *colour;
+        settings.minInkDurationMs = *value * 1000;
     }
-    return true;
+    settings.formats = parseFormats(
+        arguments.value("--format", demo ? "svg,png,csv,json,iso" : "svg,png,csv"), error);
+    return !settings.formats.empty() &&
+           readEvidenceFiles(arguments, settings.formats, settings.evidence, error) &&
+           readRenderOptions(arguments, 2, settings.render, error);
 }
 
 // Encrypted pen data needs a key agreed with the pad before capture starts; the reader then
@@ -143,37 +151,60 @@ std::string describeOutcome(SampleCollector::Outcome outcome) {
     return "";
 }
 
-// Writes the signature's files; a capture that did not end in a finished signature is kept
-// under names marked "-partial", so it is never taken for a complete one. Returns what was
-// written.
-bool saveCapture(const std::string& base, const std::vector<CapturedSample>& samples,
-                 const Signature& signature, const InkStyle& style, std::vector<std::string>& saved,
-                 std::string& error) {
-    // The raw samples are kept whatever happened: nothing received is lost.
-    if (!samples.empty()) {
-        if (!writeCsv(base + ".csv", samples, error)) return false;
-        saved.push_back(base + ".csv");
+// The signature of the samples that arrived, with the pad's description and the capture's
+// metadata.
+SignatureHandle buildSignature(const PadSession& session, const Capabilities& screen,
+                               const CaptureSettings& settings, int64_t startUnixMs,
+                               const std::vector<ZELSigSample>& samples, std::string& error) {
+    ZELSigPad pad{};
+    pad.productId = session.productId();
+    pad.uid = GetUID();
+    pad.capabilities = screen;
+    std::unique_ptr<char, void (*)(void*)> model(GetModelNumber(), std::free);
+    if (model) std::snprintf(pad.model, sizeof pad.model, "%s", model.get());
+    ZELSignature* raw = nullptr;
+    int result = ZELSig_Create(&pad, &raw);
+    SignatureHandle signature(raw);
+    if (result == ZELSIG_OK) result = ZELSig_SetCaptureStart(raw, startUnixMs);
+    if (result == ZELSIG_OK) result = ZELSig_SetEncrypted(raw, settings.encrypted ? 1 : 0);
+    if (result == ZELSIG_OK)
+        result = ZELSig_SetMinimums(raw, settings.minInkLengthMm, settings.minInkDurationMs);
+    for (size_t i = 0; i < samples.size() && result == ZELSIG_OK; ++i)
+        result = ZELSig_AddSample(raw, &samples[i].pen, samples[i].timeMs);
+    if (result != ZELSIG_OK) {
+        error = "the signature: " + libraryError(result);
+        signature.reset();
     }
-    if (signature.strokes.empty()) return true;
-    if (!writeSvg(base + ".svg", signature, style, error)) return false;
-    saved.push_back(base + ".svg");
-    if (!writeSignaturePng(base + ".png", signature, style, error)) return false;
-    saved.push_back(base + ".png");
-    return true;
+    return signature;
+}
+
+// What a capture that is not a finished, plausible signature keeps, under names marked
+// "-partial" so that it is never taken for a signature: the raw samples always (nothing
+// received is lost), and the pictures and sample files asked for when the ink is plausible.
+// Never an evidence package.
+std::vector<OutputFormat> partialFormats(const std::vector<OutputFormat>& asked, bool plausible) {
+    std::vector<OutputFormat> formats{OutputFormat::csv};
+    if (!plausible) return formats;
+    for (OutputFormat format : asked)
+        if (format != OutputFormat::csv && format != OutputFormat::evidence)
+            formats.push_back(format);
+    return formats;
 }
 
 int captureSignature(const Arguments& arguments, bool demo) {
     CaptureSettings settings;
     PadChoice choice;
     std::string error;
-    if (!readSettings(arguments, demo ? "zeltablet-demo/signature" : "signature", settings,
-                      error) ||
-        !readPadChoice(arguments, choice, error))
+    if (!readSettings(arguments, demo, settings, error) || !readPadChoice(arguments, choice, error))
         return fail(exitUsage, error);
     // Where the files go is checked before anyone is asked to sign.
     if (!prepareOutputFolder(settings.base, error)) return fail(exitFailed, error);
     if (!settings.prompt.empty() && !readablePicture(settings.prompt, error))
         return fail(exitFailed, settings.prompt + ": " + error);
+    // So are the evidence package's inputs.
+    if (!settings.evidence.document.empty() && (!readableFile(settings.evidence.document, error) ||
+                                                !readableFile(settings.evidence.recipient, error)))
+        return fail(exitFailed, error);
 
     // From here on Ctrl-C stops the capture in order: temporary files go, what was signed
     // stays.
@@ -219,6 +250,9 @@ int captureSignature(const Arguments& arguments, bool demo) {
         return interruptedStatus();
     }
 
+    const int64_t startUnixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count();
     SampleCollector collector;
     // Whichever way this function is left, the connection ends (and with it the callbacks)
     // before the collector goes.
@@ -252,25 +286,37 @@ int captureSignature(const Arguments& arguments, bool demo) {
     // After the disconnection no callback runs: the collector may then be read and go.
     session.disconnect();
     SampleCollector::detach();
-    const std::vector<CapturedSample> samples = collector.samples();
+    const std::vector<ZELSigSample> samples = collector.samples();
 
-    const Signature signature = traceSignature(samples, penSpaceFor(screen, settings.scale), 8);
-    double firstInk = -1, lastInk = 0;
-    for (const CapturedSample& s : samples) {
-        if (s.pen.pressure == 0) continue;
-        if (firstInk < 0) firstInk = s.receivedMs;
-        lastInk = s.receivedMs;
-    }
+    const SignatureHandle signature =
+        buildSignature(session, screen, settings, startUnixMs, samples, error);
+    if (!signature) return fail(exitFailed, error);
+    ZELSigInfo info{};
+    int verdict = ZELSIG_NO_INK;
+    ZELSig_GetInfo(signature.get(), &info);
+    ZELSig_CheckPlausibility(signature.get(), &verdict);
     const bool complete = outcome == SampleCollector::Outcome::signed_;
-    std::printf("Signature: %s; %zu strokes, %zu samples with ink of %zu received",
-                describeOutcome(outcome).c_str(), signature.strokes.size(), signature.inkedSamples,
-                samples.size());
-    if (firstInk >= 0) std::printf(", %.1f s of writing", (lastInk - firstInk) / 1000);
+    const bool plausible = verdict == ZELSIG_PLAUSIBLE;
+    std::printf("Signature: %s; %u strokes, %u samples with ink of %u received",
+                describeOutcome(outcome).c_str(), info.strokeCount, info.inkedSampleCount,
+                info.sampleCount);
+    if (info.inkedSampleCount > 0)
+        std::printf(", %.1f s of writing, %.0f mm of ink", info.inkDurationMs / 1000,
+                    info.inkLengthMm);
     std::printf("\n");
+    if (!plausible && !samples.empty())
+        std::printf("Not a signature: %s; no signature files are saved.\n",
+                    describeVerdict(verdict).c_str());
 
     std::vector<std::string> saved;
-    const std::string base = complete ? settings.base : settings.base + "-partial";
-    bool written = saveCapture(base, samples, signature, settings.style, saved, error);
+    bool written = true;
+    if (!samples.empty()) {
+        const bool whole = complete && plausible;
+        written =
+            saveSignature(signature.get(), whole ? settings.base : settings.base + "-partial",
+                          whole ? settings.formats : partialFormats(settings.formats, plausible),
+                          settings.render, settings.evidence, saved, error);
+    }
     // The virtual pad's screen goes beside the signature, under a name of its own.
     if (written && demo && session.virtualPad() != 0) {
         const std::string screenPng = settings.base + "-screen.png";
@@ -284,20 +330,22 @@ int captureSignature(const Arguments& arguments, bool demo) {
         if (written) saved.push_back(screenPng);
     }
     if (!saved.empty()) {
-        std::printf(complete ? "Saved:" : "Saved as a partial capture:");
+        std::printf(complete && plausible ? "Saved:" : "Saved as a partial capture:");
         for (const std::string& file : saved)
             std::printf(" %s", file.c_str());
-        if (!signature.strokes.empty())
-            std::printf(" (signature %u x %u pixels)", signature.width, signature.height);
         std::printf("\n");
     } else if (!complete) {
         std::printf("Nothing was received from the pen: nothing was kept.\n");
     }
     if (!written) return fail(exitFailed, error);
     if (outcome == SampleCollector::Outcome::interrupted) return interruptedStatus();
-    if (!complete || signature.strokes.empty())
+    if (!complete)
         return fail(exitFailed, describeOutcome(outcome) +
                                     (saved.empty() ? "" : "; what arrived is kept as partial"));
+    if (!plausible)
+        return fail(exitImplausible,
+                    "not a signature: " + describeVerdict(verdict) +
+                        (saved.empty() ? "" : "; the samples are kept as partial"));
     return exitDone;
 }
 

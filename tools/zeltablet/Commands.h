@@ -10,6 +10,9 @@ namespace zeltool {
 constexpr int exitDone = 0;
 constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
+// capture, demo and convert: what was signed is not a plausible signature (no ink, a dot, too
+// short or too brief) and was not saved as one.
+constexpr int exitImplausible = 3;
 
 int runList(const Arguments& arguments);
 int runInfo(const Arguments& arguments);
@@ -20,6 +23,7 @@ int runDecode(const Arguments& arguments);
 int runPreview(const Arguments& arguments);
 int runCapture(const Arguments& arguments);
 int runDemo(const Arguments& arguments);
+int runConvert(const Arguments& arguments);
 
 // Prints "zeltablet: MESSAGE" on standard error and returns `status`.
 int fail(int status, const std::string& message);

@@ -25,9 +25,11 @@ struct Command {
     std::set<std::string> options;  // beyond the pad choice, --quiet and --help
 };
 
-const std::set<std::string> captureOptions = {"--output", "--prompt",     "--timeout",
-                                              "--pause",  "--background", "--ink",
-                                              "--scale",  "--encrypted"};
+const std::set<std::string> captureOptions = {
+    "--output",    "--prompt",     "--timeout",     "--pause",  "--background",
+    "--ink",       "--scale",      "--encrypted",   "--format", "--document",
+    "--recipient", "--min-length", "--min-duration"};
+const std::set<std::string> convertOptions = {"--background", "--ink", "--scale"};
 
 const Command commands[] = {
     {"list", 0, 0, runList, {}},
@@ -39,6 +41,7 @@ const Command commands[] = {
     {"demo", 0, 0, runDemo, captureOptions},
     {"decode", 2, 2, runDecode, {}},
     {"preview", 2, 2, runPreview, {}},
+    {"convert", 2, 2, runConvert, convertOptions},
 };
 
 const std::set<std::string> padOptions = {"--model",    "--uid",   "--com",     "--port-path",

@@ -55,7 +55,7 @@ SampleCollector::Outcome SampleCollector::wait(const Limits& limits,
     }
 }
 
-std::vector<CapturedSample> SampleCollector::samples() const {
+std::vector<ZELSigSample> SampleCollector::samples() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return samples_;
 }

@@ -9,7 +9,8 @@
 #include <mutex>
 #include <vector>
 
-#include "Signature.h"
+#include "zeltablet/ZELSignature.h"
+#include "zeltablet/ZELTabletCore.h"
 
 namespace zeltool {
 
@@ -37,7 +38,8 @@ class SampleCollector {
     Outcome wait(const Limits& limits, const std::function<bool()>& padStillThere,
                  const std::function<bool()>& stopRequested);
 
-    std::vector<CapturedSample> samples() const;
+    // Every sample with its arrival time (milliseconds since the collector was made).
+    std::vector<ZELSigSample> samples() const;
 
   private:
     static int onSample(PenSample sample, void* context);
@@ -46,7 +48,7 @@ class SampleCollector {
     const std::chrono::steady_clock::time_point start_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
-    std::vector<CapturedSample> samples_;
+    std::vector<ZELSigSample> samples_;
     double firstInkMs_ = -1;  // arrival of the first and last samples with pressure; -1 before
     double lastInkMs_ = -1;   // any
 };
