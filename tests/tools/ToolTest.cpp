@@ -35,6 +35,21 @@ TEST_F(Tool, BadCommandLinesGetUsageAndStatus2) {
         {"capture", "--ink", "#12345"},
         {"capture", "--background", "0x1FFFF"},
         {"capture", "--output", "dir/"},
+        {"capture", "--format", "gif"},
+        {"capture", "--format", "svg,,png"},
+        {"capture", "--format", "svg,png,svg"},
+        {"capture", "--format", ""},
+        {"capture", "--format", "png,evidence"},
+        {"capture", "--format", "evidence", "--document", "d.pdf"},
+        {"capture", "--document", "d.pdf", "--recipient", "c.pem"},
+        {"capture", "--min-length", "-1"},
+        {"capture", "--min-duration", "x"},
+        {"convert", "in.csv"},
+        {"convert", "in.csv", "out.gif"},
+        {"convert", "in.csv", "out"},
+        {"convert", "in.png", "out.csv"},
+        {"convert", "in.csv", "out.png", "--scale", "0"},
+        {"convert", "in.csv", "out.csv", "--format", "csv"},
         {"preview", "a.png", "b.png"},
         {"preview", "a.png", "b.png", "--model", "A4"},
         {"--uid", "0x10", "preview", "a.png", "b.png", "--model", "A2"},
@@ -162,7 +177,8 @@ TEST_F(Tool, DemoAndPreviewWriteWhatThePadShows) {
     const Finished demo = zeltablet({"demo", "--output", "demo/signature", "--pause", "0.5"});
     ASSERT_EQ(demo.status, 0) << demo.output;
     EXPECT_NE(demo.output.find("virtual colour pad"), std::string::npos) << demo.output;
-    for (const char* file : {"demo/signature.svg", "demo/signature.png", "demo/signature.csv"})
+    for (const char* file : {"demo/signature.svg", "demo/signature.png", "demo/signature.csv",
+                             "demo/signature.json", "demo/signature.iso"})
         EXPECT_TRUE(fs::is_regular_file(file)) << file;
 
     // The screen: the prompt's line and the pad's own black ink above it.

@@ -126,7 +126,7 @@ inline void expectEverySample(const std::string& path,
     std::ifstream csv(path);
     std::string line;
     ASSERT_TRUE(std::getline(csv, line));
-    EXPECT_EQ(line, "x,y,pressure,switches,time_count,receive_ms");
+    EXPECT_EQ(line, "x,y,pressure,switches,time_count,time_ms");
     size_t rows = 0;
     double lastReceived = 0;
     while (std::getline(csv, line)) {
