@@ -216,7 +216,14 @@ bool saveSignature(const ZELSignature* signature, const std::string& base,
                    const std::vector<OutputFormat>& formats, const ZELSigRenderOptions& options,
                    const EvidenceFiles& evidence, std::vector<std::string>& saved,
                    std::string& error) {
-    for (OutputFormat format : formats) {
+    // The evidence package first: the step most likely to be refused (a certificate that
+    // cannot be used), and then nothing else is written either.
+    std::vector<OutputFormat> ordered;
+    for (OutputFormat format : formats)
+        if (format == OutputFormat::evidence) ordered.push_back(format);
+    for (OutputFormat format : formats)
+        if (format != OutputFormat::evidence) ordered.push_back(format);
+    for (OutputFormat format : ordered) {
         const std::string path = base + extensionOf(format);
         if (!saveSignatureAs(signature, path, format, options, evidence, error)) return false;
         saved.push_back(path);
