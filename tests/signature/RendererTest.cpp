@@ -1,10 +1,9 @@
 // The PNG and SVG renderer on its own: picture size and crop, backgrounds, stroke width from
-// pressure, dots, lifts, hostile coordinates and options, and rendering on several threads.
+// pressure, dots, lifts, hostile coordinates and pictures over the size limit.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-#include <thread>
 
 #include "PictureSupport.h"
 #include "ScriptedInk.h"
@@ -296,57 +295,6 @@ TEST(RendererInput, PictureOverTheSizeLimitIsRefusedAndTheSvgStillWritten) {
     std::string svg;
     EXPECT_TRUE(renderSvg(data, options, svg).isOk());
     EXPECT_NE(svg.find("width=\"65"), std::string::npos);
-}
-
-TEST(RendererInput, OptionsOutOfRangeAreRefused) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    std::vector<ZELSigRenderOptions> bad;
-    for (double scale : {0.0, 0.05, 16.5, -1.0, nan, inf}) {
-        bad.push_back(defaults());
-        bad.back().scale = scale;
-    }
-    for (double margin : {-1.0, 1001.0, nan}) {
-        bad.push_back(defaults());
-        bad.back().margin = margin;
-    }
-    for (auto widths : {std::pair{3.0, 2.0}, std::pair{-1.0, 2.0}, std::pair{0.0, 0.0},
-                        std::pair{1.0, 101.0}, std::pair{nan, 2.0}, std::pair{0.5, nan}}) {
-        bad.push_back(defaults());
-        bad.back().minWidth = widths.first;
-        bad.back().maxWidth = widths.second;
-    }
-    bad.push_back(defaults());
-    bad.back().inkColour = 0xFF000000;
-    bad.push_back(defaults());
-    bad.back().backgroundColour = 0x1000000;
-    const SignatureData data = horizontalLine(500);
-    for (const ZELSigRenderOptions& options : bad) {
-        std::vector<uint8_t> png{1, 2, 3};
-        std::string svg = "old";
-        EXPECT_EQ(renderPng(data, options, png).code, ZELSIG_ERROR_ARGUMENT);
-        EXPECT_EQ(renderSvg(data, options, svg).code, ZELSIG_ERROR_ARGUMENT);
-        EXPECT_TRUE(png.empty());
-        EXPECT_TRUE(svg.empty());
-    }
-}
-
-TEST(RendererThreads, SignaturesRenderedOnSeveralThreadsAtOnceComeOutTheSame) {
-    const SignatureData data = test::cursiveSignature(600);
-    const std::vector<uint8_t> expectedPng = renderPng(data, defaults());
-    const std::string expectedSvg = renderSvg(data, defaults());
-    ASSERT_FALSE(expectedPng.empty());
-    std::vector<std::thread> threads;
-    std::vector<int> same(4, 0);
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            same[t] = renderPng(data, defaults()) == expectedPng &&
-                      renderSvg(data, defaults()) == expectedSvg;
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    for (int t = 0; t < 4; ++t)
-        EXPECT_TRUE(same[t]) << "thread " << t;
 }
 
 }  // namespace
