@@ -20,7 +20,8 @@ constexpr const char* usbPrefix = "virtual:usb";
 // answers late.
 class VirtualHidBackend::Device : public platform::HidDevice {
   public:
-    Device(std::shared_ptr<VirtualPad> pad, PlugId plug) : pad_(std::move(pad)), plug_(plug) {}
+    Device(VirtualHidBackend& backend, std::shared_ptr<VirtualPad> pad, PlugId plug)
+        : backend_(backend), pad_(std::move(pad)), plug_(plug) {}
     // Closing the device ends the host's session with the pad, and with it the encryption.
     ~Device() override { pad_->hostClosed(plug_); }
 
@@ -55,6 +56,7 @@ class VirtualHidBackend::Device : public platform::HidDevice {
             case InputStatus::woken:
                 return {platform::ReadStatus::Woken, 0};
             case InputStatus::unplugged:
+                backend_.noticeUnplugged(pad_);
                 break;
         }
         return {platform::ReadStatus::Failed, 0};
@@ -66,13 +68,15 @@ class VirtualHidBackend::Device : public platform::HidDevice {
     }
 
   private:
-    static bool carriedOut(const Answer& answer) {
+    bool carriedOut(const Answer& answer) {
+        if (answer.unplugged) backend_.noticeUnplugged(pad_);
         if (answer.unplugged || answer.linkFault == FaultKind::drop) return false;
         if (answer.linkFault == FaultKind::delay)
             std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
         return true;
     }
 
+    VirtualHidBackend& backend_;
     std::shared_ptr<VirtualPad> pad_;
     const PlugId plug_;
     std::atomic<bool> wake_{false};
@@ -85,13 +89,19 @@ class VirtualHidBackend::Pipe : public platform::BulkPipe {
 
     bool write(const uint8_t* data, uint32_t length) override {
         const uint32_t delayMs = backend_.bulkDelayMs_;
-        if (delayMs == 0) return pad_->bulkWrite(data, length, plug_);
-        // Complete on another thread, as the USB stack does, and wait for the completion.
-        std::future<bool> done = std::async(std::launch::async, [&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-            return pad_->bulkWrite(data, length, plug_);
-        });
-        return done.get();
+        bool written;
+        if (delayMs == 0) {
+            written = pad_->bulkWrite(data, length, plug_);
+        } else {
+            // Complete on another thread, as the USB stack does, and wait for the completion.
+            std::future<bool> done = std::async(std::launch::async, [&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+                return pad_->bulkWrite(data, length, plug_);
+            });
+            written = done.get();
+        }
+        if (!written) backend_.noticeUnplugged(pad_);
+        return written;
     }
 
     void reset() override { ++backend_.bulkResets_; }
@@ -119,23 +129,85 @@ class VirtualHidBackend::BulkPipes : public platform::BulkPipeSystem {
     VirtualHidBackend& backend_;
 };
 
+class VirtualHidBackend::Watcher : public platform::DeviceWatcher {
+  public:
+    explicit Watcher(VirtualHidBackend& backend) : backend_(backend) {}
+    ~Watcher() override { stop(); }
+
+    bool start(platform::DeviceEventSink& sink) override {
+        stop();
+        std::lock_guard<std::mutex> lock(backend_.mutex_);
+        backend_.sinks_.push_back(&sink);
+        sink_ = &sink;
+        return true;
+    }
+
+    void stop() override {
+        if (sink_ != nullptr) backend_.removeSink(sink_);
+        sink_ = nullptr;
+    }
+
+  private:
+    VirtualHidBackend& backend_;
+    platform::DeviceEventSink* sink_ = nullptr;
+};
+
 VirtualHidBackend::VirtualHidBackend() : bulkPipes_(std::make_unique<BulkPipes>(*this)) {}
 
 VirtualHidBackend::~VirtualHidBackend() = default;
+
+std::unique_ptr<platform::DeviceWatcher> VirtualHidBackend::createWatcher() {
+    return std::make_unique<Watcher>(*this);
+}
+
+void VirtualHidBackend::removeSink(platform::DeviceEventSink* sink) {
+    // Events are reported under the lock, so once it is taken here none is running.
+    std::lock_guard<std::mutex> lock(mutex_);
+    sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), sink), sinks_.end());
+}
+
+void VirtualHidBackend::reportLocked(platform::DeviceEvent::Kind kind, const Slot& slot) {
+    if (sinks_.empty()) return;
+    platform::DeviceEvent event;
+    event.kind = kind;
+    event.path = devicePrefix + std::to_string(slot.number);
+    event.vendorId = ZEL_PAD_VENDOR_ID;
+    event.productId = slot.pad->model().productId;
+    event.usbDeviceId = usbPrefix + std::to_string(slot.number);
+    event.system = this;
+    for (platform::DeviceEventSink* sink : sinks_)
+        sink->deviceChanged(event);
+}
 
 std::string VirtualHidBackend::attach(std::shared_ptr<VirtualPad> pad) {
     std::lock_guard<std::mutex> lock(mutex_);
     const uint32_t number = nextNumber_++;
     slots_.push_back({number, std::move(pad)});
+    reportLocked(platform::DeviceEvent::Kind::arrived, slots_.back());
     return devicePrefix + std::to_string(number);
 }
 
 void VirtualHidBackend::detach(const std::shared_ptr<VirtualPad>& pad) {
     pad->unplug();
     std::lock_guard<std::mutex> lock(mutex_);
+    for (Slot& slot : slots_) {
+        if (slot.pad != pad || !slot.present) continue;
+        slot.present = false;
+        reportLocked(platform::DeviceEvent::Kind::removed, slot);
+    }
     slots_.erase(std::remove_if(slots_.begin(), slots_.end(),
                                 [&](const Slot& slot) { return slot.pad == pad; }),
                  slots_.end());
+}
+
+void VirtualHidBackend::noticeUnplugged(const std::shared_ptr<VirtualPad>& pad) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Slot& slot : slots_) {
+        // A pad plugged back in since is a new device: the old one's removal was reported.
+        if (slot.pad != pad || !slot.present || pad->plugged()) continue;
+        slot.present = false;
+        reportLocked(platform::DeviceEvent::Kind::removed, slot);
+    }
 }
 
 std::vector<std::shared_ptr<VirtualPad>> VirtualHidBackend::pads() const {
@@ -167,7 +239,7 @@ std::unique_ptr<platform::HidDevice> VirtualHidBackend::open(const std::string& 
     if (!pad) return nullptr;
     const PlugId plug = pad->plugId();
     if (!pad->reachable(plug)) return nullptr;
-    return std::make_unique<Device>(std::move(pad), plug);
+    return std::make_unique<Device>(*this, std::move(pad), plug);
 }
 
 platform::BulkPipeSystem& VirtualHidBackend::bulkPipes() {

@@ -21,16 +21,13 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/linux/HidrawSysfs.h"
 #include "platform/linux/UniqueFd.h"
 
 namespace zel::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Fixed roots of the shipped library; tests reach other trees through a mount namespace.
-constexpr const char* sysClassHidraw = "/sys/class/hidraw";
-constexpr const char* devRoot = "/dev";
 
 // Largest feature report the ioctls carry (their size field has 14 bits).
 constexpr uint32_t maxFeatureLength = 4096;
@@ -105,38 +102,6 @@ class HidrawDevice : public HidDevice {
     UniqueFd wakeup_;
 };
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// HID_ID=0003:00005A45:000000A1 → vendor 0x5A45, product 0xA1.
-bool parseHidId(const std::string& uevent, uint16_t& vendor, uint16_t& product) {
-    const std::string key = "HID_ID=";
-    size_t start = uevent.find(key);
-    if (start == std::string::npos) return false;
-    unsigned bus = 0, vendorValue = 0, productValue = 0;
-    if (std::sscanf(uevent.c_str() + start + key.size(), "%x:%x:%x", &bus, &vendorValue,
-                    &productValue) != 3 ||
-        vendorValue > 0xFFFF || productValue > 0xFFFF)
-        return false;
-    vendor = static_cast<uint16_t>(vendorValue);
-    product = static_cast<uint16_t>(productValue);
-    return true;
-}
-
-// The USB device above a HID device node: its parent, or for an interface of a composite
-// device (a node whose name holds ':') the parent's parent. Only USB devices qualify (they
-// have busnum and devnum); anything else gives an empty ID.
-std::string owningUsbDevice(const fs::path& hidDeviceNode) {
-    std::error_code error;
-    fs::path parent = fs::canonical(hidDeviceNode, error).parent_path();
-    if (error) return {};
-    if (parent.filename().string().find(':') != std::string::npos) parent = parent.parent_path();
-    if (!fs::exists(parent / "busnum", error) || !fs::exists(parent / "devnum", error)) return {};
-    return parent.string();
-}
-
 uint32_t hidrawNumber(const std::string& name) {
     return static_cast<uint32_t>(std::strtoul(name.c_str() + std::strlen("hidraw"), nullptr, 10));
 }
@@ -150,19 +115,15 @@ class HidrawSystem : public HidSystem {
         for (fs::directory_iterator it(sysClassHidraw, error), end; !error && it != end;
              it.increment(error)) {
             const std::string name = it->path().filename().string();
-            if (name.rfind("hidraw", 0) == 0) names.push_back(name);
+            if (isHidrawName(name)) names.push_back(name);
         }
         if (error && error != std::errc::no_such_file_or_directory) return false;
         std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
             return hidrawNumber(a) < hidrawNumber(b);
         });
         for (const std::string& name : names) {
-            const fs::path node = fs::path(sysClassHidraw) / name / "device";
             HidDeviceInfo info;
-            info.path = (fs::path(devRoot) / name).string();
-            info.attributesRead =
-                parseHidId(readFile(node / "uevent"), info.vendorId, info.productId);
-            info.usbDeviceId = owningUsbDevice(node);
+            describeHidraw(name, info);
             out.push_back(std::move(info));
         }
         return true;
