@@ -427,6 +427,76 @@ ZEL_API bool SetPngDiagnostics(uint32_t destination, ZELTextCallback callback, v
 ZEL_API int32_t DecodePictureFile(const char* path, uint32_t* width, uint32_t* height,
                                   uint8_t* pixels, uint64_t capacity);
 
+/* ---- Pads arriving and leaving --------------------------------------------------------------
+ * The library watches HID pads of its vendor being plugged in and out and tells the host,
+ * through a callback and/or a notification to a ZELWindow. Other vendors' devices never give
+ * an event. While the simulator is on, the virtual pads give events too (attach, unplug,
+ * replug, and a fault script's unplug at the exchange it hits).
+ *
+ * Events, in the order they happened:
+ * - ZEL_DEVICE_ARRIVED: a pad appeared and can be opened (path names it for listDevices and
+ *   Connect). Its identifier is read before the event goes out; ZEL_DEVICE_FLAG_UID_READ is
+ *   set when that worked. On Linux a new device node is given up to 3 seconds to become
+ *   usable (its permissions and sysfs entry follow its creation); one that does not is
+ *   reported once, at the end of that time, with ZEL_DEVICE_FLAG_NOT_OPENABLE (typically: no
+ *   permission; install the udev rule), and is not reported again when it later becomes
+ *   usable.
+ * - ZEL_DEVICE_REMOVED: a pad left (one that arrived while watching, or that was there
+ *   when watching started). uid is the one its arrival read.
+ * - ZEL_DEVICE_CONNECTED_PAD_LEFT: follows ZEL_DEVICE_REMOVED at once when the pad that left
+ *   is the one the 28 exports are connected to over HID. The connection stays open (and
+ *   failing) until the host ends it, as before.
+ * Pads present when watching starts are not announced: call listDevices for those.
+ *
+ * Threading: all events are delivered on one thread the library owns (started with the first
+ * registration, stopped when the last one is removed), one event at a time, to every
+ * registration in the order they were made. The pen callbacks' thread is another one, so an
+ * event and a pen sample may be in the host's code at the same time. Inside an event callback
+ * the host may register and unregister (itself included) and call the exported functions,
+ * but should return quickly: later events wait for it. UnregisterDeviceEvents called on another
+ * thread waits until a call of that registration that is running has returned; called inside
+ * an event callback it returns at once. After it returns the registration is not called
+ * again. Registration functions are thread-safe.
+ */
+#define ZEL_DEVICE_ARRIVED 1u
+#define ZEL_DEVICE_REMOVED 2u
+#define ZEL_DEVICE_CONNECTED_PAD_LEFT 3u
+
+#define ZEL_DEVICE_FLAG_UID_READ 0x1u     /* uid holds the pad's identifier */
+#define ZEL_DEVICE_FLAG_NOT_OPENABLE 0x2u /* arrived, but this process cannot open it */
+
+/** One event; the strings stay valid during the callback only. */
+typedef struct ZELDeviceEvent {
+    uint32_t kind;      /* ZEL_DEVICE_ARRIVED, _REMOVED or _CONNECTED_PAD_LEFT */
+    uint32_t flags;     /* ZEL_DEVICE_FLAG_... */
+    uint32_t vendorId;  /* USB vendor ID */
+    uint32_t productId; /* USB product ID */
+    uint32_t uid;       /* the pad's identifier with ZEL_DEVICE_FLAG_UID_READ, else 0 */
+    const char* path;   /* the device path ("/dev/hidraw3", a Windows device interface path,
+                           "virtual:hid0" for a virtual pad) */
+} ZELDeviceEvent;
+
+typedef void (*ZELDeviceEventCallback)(const ZELDeviceEvent* event, void* context);
+
+/**
+ * Registers a callback (with its context) for the events from now on. Returns the
+ * registration's number (nonzero), or 0 when callback is NULL, 256 registrations exist or
+ * the system cannot be watched (and the simulator cannot be either).
+ */
+ZEL_API uint32_t RegisterDeviceEventCallback(ZELDeviceEventCallback callback, void* context);
+
+/**
+ * Registers a window for the events from now on: each event posts `message` (chosen by the
+ * host, so that it does not meet ZEL_PEN_MESSAGE or its own) to window as ZELWindow
+ * describes, with wParam = kind | flags << 8 and lParam = productId << 32 | uid (on Windows
+ * the 64-bit LPARAM of x64 hosts). The path does not travel: call listDevices. Returns the
+ * registration's number, or 0 when window is 0 (NULL) or as above.
+ */
+ZEL_API uint32_t RegisterDeviceEventWindow(ZELWindow window, uint32_t message);
+
+/** Ends a registration (see the threading rules above). False for an unknown number. */
+ZEL_API bool UnregisterDeviceEvents(uint32_t registration);
+
 /* ---- Simulator ----------------------------------------------------------------------------
  * Virtual pads inside this process, for hosts, demos and tests without hardware. While the
  * simulator is on, HID discovery (listDevices, Connect with comPort 0) finds the virtual

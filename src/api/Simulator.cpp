@@ -17,6 +17,11 @@ sim::VirtualHidBackend& Simulator::backendLocked() {
     return *backend_;
 }
 
+std::unique_ptr<platform::DeviceWatcher> Simulator::createWatcher() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return backendLocked().createWatcher();
+}
+
 bool Simulator::enabled() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return enabled_;

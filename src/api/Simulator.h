@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DeviceWatcher.h"
 #include "sim/SerialPadServer.h"
 #include "sim/VirtualHidBackend.h"
 #include "sim/VirtualPad.h"
@@ -41,6 +42,8 @@ class Simulator {
     // Takes the pad off the HID bus and serves it on a new pseudo-terminal; `path` receives
     // the host's end of the line.
     bool serveSerial(int32_t handle, std::string& path);
+    // A watcher of the virtual pads' arrivals and removals on the HID bus.
+    std::unique_ptr<platform::DeviceWatcher> createWatcher();
 
   private:
     struct Entry {

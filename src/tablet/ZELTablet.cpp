@@ -118,6 +118,11 @@ std::shared_ptr<Interface> ZELTablet::usableTransport() const {
     return std::move(link.transport);
 }
 
+std::string ZELTablet::connectedHidPath() const {
+    std::lock_guard<std::mutex> lock(linkLock_);
+    return transport.transport && !transport.serial ? transport.path : std::string();
+}
+
 ZELTablet::Link ZELTablet::swapLink(Link link) {
     std::lock_guard<std::mutex> lock(linkLock_);
     std::swap(transport, link);

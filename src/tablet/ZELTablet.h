@@ -108,6 +108,9 @@ class ZELTablet : public InterfaceListener {
     // callback on a serial link the pad cannot be asked (its answer would arrive on this very
     // thread); there the sample in hand is taken as proof and an open, reading link passes.
     bool isConnected();
+    // Device path of the HID pad this tablet is connected to (also after the pad has gone,
+    // until the connection is ended); empty without a HID connection.
+    std::string connectedHidPath() const;
 
     // ---- identity ----
     int getInformation(TabletInformation* out, uint32_t* status = nullptr);
