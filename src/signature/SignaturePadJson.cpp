@@ -41,37 +41,9 @@ Status formatError(std::string message) {
     return Status::fail(ZELSIG_ERROR_FORMAT, "signature_pad JSON: " + std::move(message));
 }
 
-// The deepest nesting of arrays and objects, counted without parsing, so that absurd nesting
-// is refused before a parser builds anything.
-int nestingDepth(const uint8_t* bytes, size_t size) {
-    int depth = 0, deepest = 0;
-    bool inString = false, escaped = false;
-    for (size_t i = 0; i < size; ++i) {
-        const uint8_t c = bytes[i];
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-            if (deepest > kMaxSignaturePadJsonDepth) break;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
-// A number, or a string holding only a number (fromData converts those too).
-std::optional<double> numberOf(const Json& value) {
-    if (value.is_number()) return value.get<double>();
-    if (!value.is_string()) return std::nullopt;
-    const std::string& text = value.get_ref<const std::string&>();
+// A value given for a point's field: a number, a string holding only a number (fromData
+// converts those too), or something else.
+std::optional<double> numberOf(const std::string& text) {
     if (text.empty()) return std::nullopt;
     char* end = nullptr;
     const double parsed = std::strtod(text.c_str(), &end);
@@ -84,78 +56,207 @@ uint32_t penCoordinate(double pixels, double pixelsPerUnit, uint32_t maxCoordina
     return static_cast<uint32_t>(std::clamp(units, 0.0, static_cast<double>(maxCoordinate)));
 }
 
-Status readGroups(const Json& groups, const ZELSigPad* padOrNull, SignatureData& out) {
-    if (!groups.is_array()) return formatError("the top level is not an array of point groups");
-    SignatureData signature;
-    if (padOrNull) signature.pad = *padOrNull;
-    const PenSpace space = penSpaceOf(signature.pad);
+// Reads the groups as the parser meets them, without building a document: memory follows the
+// samples, not the input's size, and nesting is refused as soon as it goes too deep. Nesting
+// levels: 1 the groups, 2 a group, 3 its points, 4 a point.
+class GroupReader : public nlohmann::json_sax<Json> {
+  public:
+    explicit GroupReader(const ZELSigPad* padOrNull) {
+        if (padOrNull) signature_.pad = *padOrNull;
+        space_ = penSpaceOf(signature_.pad);
+    }
 
-    std::optional<double> firstTime;
-    double previousTime = 0;
-    for (size_t g = 0; g < groups.size(); ++g) {
-        const Json& group = groups[g];
-        const std::string where = "group " + std::to_string(g);
-        if (!group.is_object()) return formatError(where + " is not an object");
-        const auto points = group.find("points");
-        if (points == group.end() || !points->is_array())
-            return formatError(where + " has no \"points\" array");
-        if (points->empty()) continue;
-        // Each point, and the pen-up sample that closes the group.
-        if (signature.samples.size() + points->size() + 1 > ZELSIG_MAX_SAMPLES)
-            return formatError("more than " + std::to_string(ZELSIG_MAX_SAMPLES) + " points");
-        for (size_t p = 0; p < points->size(); ++p) {
-            const Json& point = (*points)[p];
-            const std::string at = where + " point " + std::to_string(p);
-            if (!point.is_object()) return formatError(at + " is not an object");
-            const auto field = [&](const char* name) -> std::optional<double> {
-                const auto found = point.find(name);
-                return found == point.end() ? std::nullopt : numberOf(*found);
-            };
-            const std::optional<double> x = field("x"), y = field("y");
-            if (!x || !y || !std::isfinite(*x) || !std::isfinite(*y))
-                return formatError(at + " has no numeric x and y");
-            const bool hasPressure = point.contains("pressure");
-            const std::optional<double> pressure = field("pressure");
-            if (hasPressure && (!pressure || !std::isfinite(*pressure)))
-                return formatError(at + " has a pressure that is not a number");
-            const bool hasTime = point.contains("time");
-            std::optional<double> time = field("time");
-            if (hasTime && (!time || !(std::fabs(*time) <= kLargestTimeMs)))
-                return formatError(at + " has a time that is not a number of milliseconds");
+    Status finish(bool parsed, SignatureData& out) {
+        if (!status_.isOk()) return status_;
+        if (!parsed) return formatError("the input ended early");
+        // Times become milliseconds since the first point, which starts the capture.
+        const double start = std::round(firstTime_.value_or(0));
+        signature_.captureStartUnixMs = static_cast<int64_t>(start);
+        for (ZELSigSample& sample : signature_.samples)
+            sample.timeMs = std::max(0.0, sample.timeMs - start);
+        out = std::move(signature_);
+        return Status::ok();
+    }
 
-            // A missing or backward time is the previous point's, as when samples are added.
-            if (!firstTime) {
-                firstTime = time.value_or(0);
-                previousTime = *firstTime;
-            }
-            const double timeMs = std::max(time.value_or(previousTime), previousTime);
-            previousTime = timeMs;
+    bool null() override { return scalar(std::nullopt); }
+    bool boolean(bool) override { return scalar(std::nullopt); }
+    bool number_integer(number_integer_t value) override {
+        return scalar(static_cast<double>(value));
+    }
+    bool number_unsigned(number_unsigned_t value) override {
+        return scalar(static_cast<double>(value));
+    }
+    bool number_float(number_float_t value, const string_t&) override { return scalar(value); }
+    bool string(string_t& value) override { return scalar(numberOf(value)); }
+    bool binary(binary_t&) override { return scalar(std::nullopt); }
 
-            std::optional<uint32_t> reading;
-            if (pressure && *pressure > 0)
-                reading = static_cast<uint32_t>(
-                    std::lround(std::min(*pressure, 1.0) * space.maxPressure));
-            ZELSigSample sample{};
-            sample.pen.x = penCoordinate(*x, space.screenPixelsPerUnitX, space.maxX);
-            sample.pen.y = penCoordinate(*y, space.screenPixelsPerUnitY, space.maxY);
-            sample.pen.pressure = contactPressure(true, reading, space.maxPressure);
-            sample.pen.switches = 1;
-            sample.timeMs = timeMs;
-            signature.samples.push_back(sample);
+    bool start_object(std::size_t) override { return open(true); }
+    bool start_array(std::size_t) override { return open(false); }
+    bool key(string_t& name) override {
+        key_ = name;
+        return true;
+    }
+    bool end_object() override {
+        if (skipBelow_ == 0 && depth_ == 4 && !endPoint()) return false;
+        if (skipBelow_ == 0 && depth_ == 2 && !endGroup()) return false;
+        return close();
+    }
+    bool end_array() override { return close(); }
+
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& error) override {
+        if (status_.isOk()) status_ = formatError(error.what());
+        return false;
+    }
+
+  private:
+    bool fail(std::string message) {
+        status_ = formatError(std::move(message));
+        return false;
+    }
+    std::string group() const { return "group " + std::to_string(groups_ - 1); }
+    std::string point() const { return group() + " point " + std::to_string(points_ - 1); }
+
+    // A container opens one level deeper; one the format does not have there is refused, one
+    // inside a field this reader ignores is skipped whole.
+    bool open(bool isObject) {
+        if (++depth_ > kMaxSignaturePadJsonDepth)
+            return fail("nested deeper than " + std::to_string(kMaxSignaturePadJsonDepth) +
+                        " levels");
+        if (skipBelow_ != 0) return true;
+        switch (depth_) {
+            case 1:
+                if (isObject) return fail("the top level is not an array of point groups");
+                return true;
+            case 2:
+                if (!isObject)
+                    return fail("group " + std::to_string(groups_) + " is not an object");
+                ++groups_;
+                hasPoints_ = false;
+                groupStart_ = signature_.samples.size();
+                return true;
+            case 3:
+                if (key_ == "points" && !isObject) {
+                    hasPoints_ = true;
+                    points_ = 0;
+                    return true;
+                }
+                if (key_ == "points") return fail(group() + " has no \"points\" array");
+                skipBelow_ = depth_;  // another option's value
+                return true;
+            case 4:
+                ++points_;
+                if (!isObject) return fail(point() + " is not an object");
+                x_ = y_ = pressure_ = time_ = Field{};
+                return true;
+            default:
+                // A container as a point's field: not a number, if it is one of ours.
+                field().given = true;
+                skipBelow_ = depth_;
+                return true;
         }
-        ZELSigSample lifted = signature.samples.back();
+    }
+
+    bool close() {
+        if (skipBelow_ == depth_) skipBelow_ = 0;
+        --depth_;
+        return true;
+    }
+
+    struct Field {
+        bool given = false;
+        std::optional<double> value;
+    };
+    Field ignored_;
+    // The point field the current key names (a point's fields are read at level 4, and a
+    // container given as one opens level 5).
+    Field& field() {
+        if (key_ == "x") return x_;
+        if (key_ == "y") return y_;
+        if (key_ == "pressure") return pressure_;
+        if (key_ == "time") return time_;
+        return ignored_;
+    }
+
+    bool scalar(std::optional<double> value) {
+        if (skipBelow_ != 0) return true;
+        switch (depth_) {
+            case 0:
+                return fail("the top level is not an array of point groups");
+            case 1:
+                return fail("group " + std::to_string(groups_) + " is not an object");
+            case 2:
+                if (key_ == "points") return fail(group() + " has no \"points\" array");
+                return true;  // an option such as penColor: the signature has its own
+            case 3:
+                ++points_;
+                return fail(point() + " is not an object");
+            default: {
+                Field& target = field();
+                target.given = true;
+                target.value = value;
+                return true;
+            }
+        }
+    }
+
+    bool endPoint() {
+        if (!x_.value || !y_.value || !std::isfinite(*x_.value) || !std::isfinite(*y_.value))
+            return fail(point() + " has no numeric x and y");
+        if (pressure_.given && (!pressure_.value || !std::isfinite(*pressure_.value)))
+            return fail(point() + " has a pressure that is not a number");
+        if (time_.given && (!time_.value || !(std::fabs(*time_.value) <= kLargestTimeMs)))
+            return fail(point() + " has a time that is not a number of milliseconds");
+        // Each point, and the pen-up sample that closes the group.
+        if (signature_.samples.size() + 2 > ZELSIG_MAX_SAMPLES)
+            return fail("more than " + std::to_string(ZELSIG_MAX_SAMPLES - 1) + " points");
+
+        // A missing or backward time is the previous point's, as when samples are added.
+        if (!firstTime_) {
+            firstTime_ = time_.value.value_or(0);
+            previousTime_ = *firstTime_;
+        }
+        const double timeMs = std::max(time_.value.value_or(previousTime_), previousTime_);
+        previousTime_ = timeMs;
+
+        std::optional<uint32_t> reading;
+        if (pressure_.value && *pressure_.value > 0)
+            reading = static_cast<uint32_t>(
+                std::lround(std::min(*pressure_.value, 1.0) * space_.maxPressure));
+        ZELSigSample sample{};
+        sample.pen.x = penCoordinate(*x_.value, space_.screenPixelsPerUnitX, space_.maxX);
+        sample.pen.y = penCoordinate(*y_.value, space_.screenPixelsPerUnitY, space_.maxY);
+        sample.pen.pressure = contactPressure(true, reading, space_.maxPressure);
+        sample.pen.switches = 1;
+        sample.timeMs = timeMs;
+        signature_.samples.push_back(sample);
+        return true;
+    }
+
+    bool endGroup() {
+        if (!hasPoints_) return fail(group() + " has no \"points\" array");
+        if (signature_.samples.size() == groupStart_) return true;  // empty: skipped
+        ZELSigSample lifted = signature_.samples.back();
         lifted.pen.pressure = 0;
         lifted.pen.switches = 0;
-        signature.samples.push_back(lifted);
+        signature_.samples.push_back(lifted);
+        return true;
     }
-    // Times become milliseconds since the first point, which starts the capture.
-    const double start = std::round(firstTime.value_or(0));
-    signature.captureStartUnixMs = static_cast<int64_t>(start);
-    for (ZELSigSample& sample : signature.samples)
-        sample.timeMs = std::max(0.0, sample.timeMs - start);
-    out = std::move(signature);
-    return Status::ok();
-}
+
+    SignatureData signature_;
+    PenSpace space_;
+    Status status_;
+    int depth_ = 0;
+    int skipBelow_ = 0;  // the level of a skipped container, 0 when none
+    std::string key_;
+    size_t groups_ = 0;
+    size_t points_ = 0;
+    bool hasPoints_ = false;
+    size_t groupStart_ = 0;
+    Field x_, y_, pressure_, time_;
+    std::optional<double> firstTime_;
+    double previousTime_ = 0;
+};
 
 }  // namespace
 
@@ -194,12 +295,10 @@ Status readSignaturePadJson(const uint8_t* bytes, size_t size, const ZELSigPad* 
     if (size > kMaxSignaturePadJsonBytes)
         return formatError(std::to_string(size) + " bytes; at most " +
                            std::to_string(kMaxSignaturePadJsonBytes) + " are read");
-    if (nestingDepth(bytes, size) > kMaxSignaturePadJsonDepth)
-        return formatError("nested deeper than " + std::to_string(kMaxSignaturePadJsonDepth) +
-                           " levels");
+    GroupReader reader(padOrNull);
     try {
-        const Json groups = Json::parse(bytes, bytes + size);
-        return readGroups(groups, padOrNull, out);
+        const bool parsed = Json::sax_parse(bytes, bytes + size, &reader);
+        return reader.finish(parsed, out);
     } catch (const Json::exception& error) {
         return formatError(error.what());
     } catch (const std::bad_alloc&) {

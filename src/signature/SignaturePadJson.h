@@ -15,7 +15,8 @@
 
 namespace zelsig {
 
-// Largest JSON input read, and the deepest nesting (the format itself nests four deep).
+// Largest JSON input read, and the deepest nesting (the format itself nests four deep). The
+// reader streams: its memory follows the points read, not the input's size.
 constexpr size_t kMaxSignaturePadJsonBytes = 32u << 20;
 constexpr int kMaxSignaturePadJsonDepth = 8;
 

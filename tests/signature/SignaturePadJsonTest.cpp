@@ -146,7 +146,9 @@ TEST(SignaturePadJsonTest, BadInputIsRefusedWithAMessage) {
         {R"([{"points":[{"x":1e999,"y":1}]}])", "number overflow"},
         {R"([{"points":[{"x":1,"y":1,"pressure":"hard"}]}])", "pressure"},
         {R"([{"points":[{"x":1,"y":1,"time":1e300}]}])", "time"},
-        {std::string(100000, '[') + std::string(100000, ']'), "nested deeper"},
+        {std::string(100000, '[') + std::string(100000, ']'), "group 0 is not an object"},
+        {R"([{"penColor":)" + std::string(100000, '[') + std::string(100000, ']') + "}]",
+         "nested deeper"},
         {"[\"\xff\"]", "parse error"},
     };
     for (const auto& c : cases) {
