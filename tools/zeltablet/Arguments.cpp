@@ -9,9 +9,10 @@ namespace {
 
 // Options that take a value; every other known option is a flag.
 const std::set<std::string> valueOptions = {
-    "--model",    "--uid",       "--com",        "--port-path",    "--output", "--prompt",
-    "--timeout",  "--pause",     "--background", "--ink",          "--scale",  "--format",
-    "--document", "--recipient", "--min-length", "--min-duration",
+    "--model",        "--uid",     "--com",      "--port-path",  "--output",
+    "--prompt",       "--timeout", "--pause",    "--background", "--ink",
+    "--scale",        "--format",  "--document", "--recipient",  "--min-length",
+    "--min-duration", "--key",     "--cert",     "--png",
 };
 const std::set<std::string> flagOptions = {"--simulate", "--encrypted", "--help", "--quiet",
                                            "--verbose"};
@@ -167,6 +168,11 @@ Commands:
                                 JSON, ISO in (by extension, else by content), and CSV,
                                 JSON, ISO, SVG or PNG out (by extension); CSV and JSON
                                 take the pad's description from a chosen pad, if any
+  verify PACKAGE --document FILE --key KEY.pem [--cert CERT.pem] [--png OUT.png]
+                                open an evidence package with a recipient's private key
+                                (--cert: that recipient's certificate), check its host
+                                signature and the document's SHA-256, print what matched,
+                                write the signature's picture; exit 0 only when all matched
   decode PICTURE OUT.png        the 32-bit pixels the library loads from PICTURE
   preview PICTURE OUT.png       what a pad of --model (0xA1 to 0xA3) shows for PICTURE
   demo                          show a prompt, capture and save a signature (also as JSON

@@ -24,6 +24,7 @@ int runPreview(const Arguments& arguments);
 int runCapture(const Arguments& arguments);
 int runDemo(const Arguments& arguments);
 int runConvert(const Arguments& arguments);
+int runVerify(const Arguments& arguments);
 
 // Prints "zeltablet: MESSAGE" on standard error and returns `status`.
 int fail(int status, const std::string& message);

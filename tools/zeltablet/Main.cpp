@@ -30,6 +30,7 @@ const std::set<std::string> captureOptions = {
     "--ink",       "--scale",      "--encrypted",   "--format", "--document",
     "--recipient", "--min-length", "--min-duration"};
 const std::set<std::string> convertOptions = {"--background", "--ink", "--scale"};
+const std::set<std::string> verifyOptions = {"--document", "--key", "--cert", "--png"};
 
 const Command commands[] = {
     {"list", 0, 0, runList, {}},
@@ -42,6 +43,7 @@ const Command commands[] = {
     {"decode", 2, 2, runDecode, {}},
     {"preview", 2, 2, runPreview, {}},
     {"convert", 2, 2, runConvert, convertOptions},
+    {"verify", 1, 1, runVerify, verifyOptions},
 };
 
 const std::set<std::string> padOptions = {"--model",    "--uid",   "--com",     "--port-path",
