@@ -1,6 +1,7 @@
 #include "signature/Evidence.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -31,7 +32,9 @@ EvidenceMetadata metadataOf(const SignatureData& signature, const ZELSigEvidence
     metadata.encrypted = signature.encrypted;
     metadata.sampleCount = signature.samples.size();
     if (!signature.samples.empty()) {
-        metadata.durationMs = signature.samples.back().timeMs - signature.samples.front().timeMs;
+        // Microseconds are as fine as the host's clock reading means anything.
+        const double duration = signature.samples.back().timeMs - signature.samples.front().timeMs;
+        metadata.durationMs = std::round(duration * 1000) / 1000;
     }
     if (options.documentName != nullptr) metadata.documentName = utf8Name(options.documentName);
     metadata.documentSize = options.documentSize;
