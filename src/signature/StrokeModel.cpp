@@ -90,7 +90,7 @@ WidePoint mirrored(const WidePoint& centre, const WidePoint& other) {
 
 // The smoothed stroke: the samples and, between them, enough points on the spline that the
 // polyline strays at most curveTolerance from it. Radii change linearly along each segment.
-std::vector<WidePoint> smoothed(const std::vector<WidePoint>& points) {
+std::vector<WidePoint> smoothed(const std::vector<WidePoint>& points, int subdivisionLimit) {
     if (points.size() < 3) return points;
     std::vector<WidePoint> curve;
     curve.reserve(points.size() * 2);
@@ -104,7 +104,7 @@ std::vector<WidePoint> smoothed(const std::vector<WidePoint>& points) {
         const InkPoint middle = segment.at(0.5);
         const double bulge = distance(middle.x, middle.y, (p1.x + p2.x) / 2, (p1.y + p2.y) / 2);
         const int pieces =
-            std::clamp(int(std::ceil(std::sqrt(bulge / curveTolerance))), 1, maxSubdivisions);
+            std::clamp(int(std::ceil(std::sqrt(bulge / curveTolerance))), 1, subdivisionLimit);
         curve.push_back(p1);
         for (int piece = 1; piece < pieces; ++piece) {
             const double s = double(piece) / pieces;
@@ -250,11 +250,15 @@ uint32_t pictureSide(double extent) {
 
 InkModel buildInkModel(const SignatureData& signature, const ZELSigRenderOptions& options) {
     const PenSpace space = penSpaceOf(signature.pad);
+    const int subdivisionLimit =
+        int(std::clamp(maxSmoothedPoints / std::max<size_t>(1, signature.samples.size()), size_t(1),
+                       size_t(maxSubdivisions)));
     InkModel model;
     double left = std::numeric_limits<double>::infinity(), top = left;
     double right = -left, bottom = -left;
     for (const StrokeRange& stroke : strokesOf(signature.samples)) {
-        const std::vector<WidePoint> curve = smoothed(pointsOf(signature, stroke, space, options));
+        const std::vector<WidePoint> curve =
+            smoothed(pointsOf(signature, stroke, space, options), subdivisionLimit);
         for (const WidePoint& point : curve) {
             left = std::min(left, point.x - point.radius);
             right = std::max(right, point.x + point.radius);

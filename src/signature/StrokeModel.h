@@ -49,6 +49,11 @@ struct InkModel {
     std::vector<StrokeOutline> strokes;
 };
 
+// Smoothing adds points between samples, but never beyond this many for a whole signature (a
+// signature of 2,000 samples takes about 5,000): a file may hold a million samples of wild
+// zig-zags, and each point becomes a piece to draw.
+constexpr size_t maxSmoothedPoints = 250'000;
+
 // The signature's ink under `options` (already checked: scale, margin and widths in range).
 // Output coordinates are not limited here: the PNG writer refuses pictures over its size.
 InkModel buildInkModel(const SignatureData& signature, const ZELSigRenderOptions& options);

@@ -279,6 +279,28 @@ TEST(RendererInput, ExtremeCoordinatesAndPressuresAreDrawnWithinThePicture) {
     }
 }
 
+// A file may hold hundreds of thousands of samples zig-zagging across the pad, each segment a
+// curve the smoothing would cut into many pieces: the pieces of a signature stay bounded.
+TEST(RendererInput, SmoothingAddsABoundedNumberOfPiecesToHugeSignatures) {
+    SignatureData data = onPad();
+    const size_t samples = maxSmoothedPoints / 5;  // about 8 points each, unbounded
+    data.samples.resize(samples);
+    for (size_t i = 0; i < samples; ++i) {
+        const uint32_t corner = uint32_t(i % 4);
+        data.samples[i].pen = {corner & 1 ? 65000u : 500u,
+                               corner & 2 ? 60000u : 3000u + uint32_t(i % 97), 900, 1, 0};
+        data.samples[i].timeMs = double(i);
+    }
+    const InkModel model = buildInkModel(data, defaults());
+    size_t segments = 0;
+    for (const StrokeOutline& stroke : model.strokes)
+        for (const InkQuad& quad : stroke.quads)
+            segments +=
+                quad.corners[2].x != quad.corners[3].x || quad.corners[2].y != quad.corners[3].y;
+    EXPECT_LE(segments, maxSmoothedPoints);
+    EXPECT_GE(segments, samples - 1);  // every sample is still joined to the next
+}
+
 TEST(RendererInput, PictureOverTheSizeLimitIsRefusedAndTheSvgStillWritten) {
     SignatureData data;
     data.pad = padOf(4096, 4096);
