@@ -1,5 +1,6 @@
 /* A host written in C99 against the signature header: builds a signature from pen samples,
-   reads what it holds, checks its plausibility, writes its samples as CSV and reads them back.
+   reads what it holds, checks its plausibility, writes its samples as CSV and as an ISO record
+   and reads them back, and draws a PNG.
    Exit status 0 on success; each failure prints its reason. */
 #include <stdio.h>
 #include <string.h>
@@ -19,7 +20,8 @@ int main(void) {
     ZELSignature* signature = NULL;
     ZELSignature* copy = NULL;
     ZELSigInfo info;
-    ZELSigBuffer csv = {NULL, 0};
+    ZELSigBuffer csv = {NULL, 0}, iso = {NULL, 0}, png = {NULL, 0};
+    ZELSigRenderOptions options;
     ZELSigSample last;
     int verdict = -1;
     unsigned i;
@@ -59,6 +61,20 @@ int main(void) {
     CHECK(ZELSig_GetSamples(copy, 49, 1, &last) == ZELSIG_OK);
     CHECK(last.pen.x == 1000 + 40 * 49 && last.pen.timeCount == 49 && last.timeMs == 367.5);
     CHECK(ZELSig_GetSamples(copy, 50, 1, &last) == ZELSIG_ERROR_ARGUMENT);
+    ZELSig_Destroy(copy);
+    copy = NULL;
+
+    /* The ISO record carries the pad's ranges: it reads back without a pad description. */
+    CHECK(ZELSig_Export(signature, ZELSIG_FORMAT_ISO, NULL, &iso) == ZELSIG_OK && iso.size > 0);
+    CHECK(ZELSig_Import(iso.data, iso.size, 0, NULL, &copy) == ZELSIG_OK);
+    ZELSig_FreeBuffer(&iso);
+    CHECK(ZELSig_GetSamples(copy, 48, 1, &last) == ZELSIG_OK);
+    CHECK(last.pen.x == 1000 + 40 * 48 && last.pen.pressure == 300 + 48);
+    ZELSig_DefaultRenderOptions(&options);
+    options.scale = 0.5;
+    CHECK(ZELSig_Export(copy, ZELSIG_FORMAT_PNG, &options, &png) == ZELSIG_OK);
+    CHECK(png.size > 8 && memcmp(png.data, "\x89PNG", 4) == 0);
+    ZELSig_FreeBuffer(&png);
     CHECK(strlen(ZELSig_LastError()) > 0);
     CHECK(strcmp(ZELSig_ResultText(ZELSIG_ERROR_FORMAT), "bad format") == 0);
 
