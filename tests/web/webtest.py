@@ -6,9 +6,9 @@ missing, and 1 with a message when something it needs is broken.
 """
 
 import os
+import re
 import shutil
 import signal
-import socket
 import struct
 import subprocess
 import sys
@@ -42,14 +42,9 @@ def require_browser():
     return chromium, driver
 
 
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Bridge:
-    """zeltablet-bridge --simulate on a free port, its log kept in a file."""
+    """zeltablet-bridge --simulate on a free port, its log (standard output and error) kept
+    in a file of `log_dir`."""
 
     def __init__(self, program, web_dir, extra=(), log_dir=None):
         self.program = program
@@ -61,33 +56,33 @@ class Bridge:
         self.log_path = None
 
     def __enter__(self):
-        # A port found free may be taken before the bridge binds it: try a few.
-        for attempt in range(5):
-            self.port = free_port()
-            self.log_path = os.path.join(self.log_dir, f"bridge-{self.port}.log")
-            log = open(self.log_path, "wb")
+        # Port 0: the bridge takes a free port and prints its address, so no other program
+        # can take the port between our choosing it and the bridge binding it.
+        descriptor, self.log_path = tempfile.mkstemp(prefix="bridge-", suffix=".log",
+                                                     dir=self.log_dir)
+        os.close(descriptor)
+        with open(self.log_path, "wb") as log:
             self.process = subprocess.Popen(
-                [self.program, "--simulate", "--port", str(self.port), "--web", self.web_dir,
+                [self.program, "--simulate", "--port", "0", "--web", self.web_dir,
                  "--verbose"] + self.extra,
                 stdout=log, stderr=subprocess.STDOUT)
-            log.close()
-            if self._wait_ready():
-                return self
-            self.process.wait(timeout=10)
-        raise RuntimeError(f"the bridge did not start; log:\n{self.log()}")
-
-    def _wait_ready(self):
         deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            if self.process.poll() is not None:
-                return False
-            try:
-                with urllib.request.urlopen(self.url("/"), timeout=2) as answer:
-                    if answer.status == 200:
-                        return True
-            except OSError:
-                time.sleep(0.1)
-        return False
+        while time.monotonic() < deadline and self.process.poll() is None:
+            found = re.search(r"http://127\.0\.0\.1:(\d+)/", self.log())
+            if found:
+                self.port = int(found.group(1))
+                if self._answers():
+                    return self
+            time.sleep(0.05)
+        self.__exit__()
+        raise RuntimeError(f"the bridge did not start; its log:\n{self.log()}")
+
+    def _answers(self):
+        try:
+            with urllib.request.urlopen(self.url("/"), timeout=2) as answer:
+                return answer.status == 200
+        except OSError:
+            return False
 
     def __exit__(self, *exc):
         if self.process and self.process.poll() is None:
