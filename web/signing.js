@@ -99,6 +99,50 @@ function drawSample(sample) {
     page.previous = { x, y, pressure };
 }
 
+// The prompt the pad shows while the person signs: a line to sign on, drawn here at the
+// pad's own screen size and sent as a PNG, so that every model gets it without a file.
+function promptPicture() {
+    const { screenWidth: w, screenHeight: h } = page.space;
+    const canvas = document.createElement("canvas");
+    canvas.width = w;
+    canvas.height = h;
+    const context = canvas.getContext("2d");
+    context.fillStyle = "#ffffff";
+    context.fillRect(0, 0, w, h);
+    const lineY = Math.round(h * 0.8);
+    const left = Math.round(w * 0.08);
+    const right = Math.round(w * 0.92);
+    context.strokeStyle = "#000000";
+    context.lineWidth = Math.max(1, Math.round(h / 136));
+    context.beginPath();
+    context.moveTo(left, lineY + 0.5);
+    context.lineTo(right, lineY + 0.5);
+    context.stroke();
+    const mark = Math.round(h * 0.05);
+    context.beginPath();
+    context.moveTo(left, lineY - 3 * mark);
+    context.lineTo(left + mark, lineY - 2 * mark);
+    context.moveTo(left + mark, lineY - 3 * mark);
+    context.lineTo(left, lineY - 2 * mark);
+    context.stroke();
+    context.fillStyle = "#000000";
+    context.font = `${Math.max(10, Math.round(h * 0.065))}px sans-serif`;
+    context.textAlign = "center";
+    context.textBaseline = "top";
+    context.fillText("Please sign above the line", w / 2, lineY + Math.round(h * 0.04));
+    return new Promise((resolve) => canvas.toBlob(resolve, "image/png"));
+}
+
+async function showPrompt() {
+    try {
+        const blob = await promptPicture();
+        await page.client.showPicture(new Uint8Array(await blob.arrayBuffer()));
+    } catch (error) {
+        if (error.code === "closed") throw error;
+        // A pad that takes no pictures is signed without a prompt.
+    }
+}
+
 async function refreshMirror() {
     try {
         const blob = await page.client.screen();
@@ -140,6 +184,7 @@ async function onClear() {
         // A fresh capture on a cleared pad: the signature starts over on both sides.
         await page.client.stopCapture();
         await page.client.clear();
+        await showPrompt();
         await refreshMirror();
         await startCapture();
         announce("Cleared. Please sign again on the pad.");
@@ -171,9 +216,9 @@ async function onAccept() {
         ui.links.png.focus();
     } catch (error) {
         if (error.code === "failed") {
-            // Nothing usable was signed (no ink, a single dot): keep capturing.
+            // Nothing usable was signed (no ink, a single dot): the person signs again.
             await startCapture().catch(fail);
-            announce("There is no signature yet. Please sign on the pad, then Accept.");
+            announce(`No signature to keep (${error.message}). Please sign on the pad, then Accept.`);
             return;
         }
         fail(error);
@@ -184,6 +229,7 @@ async function onAgain() {
     setBusy(true);
     try {
         await page.client.clear();
+        await showPrompt();
         await refreshMirror();
         await startCapture();
         ui.accept.focus();
@@ -231,6 +277,7 @@ async function start() {
         page.space = penSpaceOf(info.capabilities);
         ui.padName.textContent = info.pad && info.pad.model ? `Pad: ${info.pad.model}` : "";
         sizeCanvas();
+        await showPrompt();
         await refreshMirror();
         await startCapture();
     } catch (error) {
