@@ -135,7 +135,7 @@ def wait_for(condition, timeout=20, step=0.05, what="a condition"):
         if value:
             return value
         time.sleep(step)
-    raise AssertionError(f"timed out waiting for {what}")
+    raise AssertionError(f"timed out waiting for {what() if callable(what) else what}")
 
 
 # ---- PNG pixels --------------------------------------------------------------------------
@@ -197,12 +197,17 @@ def read_png(data):
     return width, height, rows
 
 
-def ink_mask(png_bytes, threshold=50):
-    """The set of (x, y) whose pixel, laid over white, is darker than `threshold` levels."""
-    _, _, rows = read_png(png_bytes)
+def ink_mask(png_bytes, threshold=50, frame=0):
+    """The set of (x, y) whose pixel, laid over white, is darker than `threshold` levels;
+    `frame` pixels along the edges are left out (an element's border in a screenshot)."""
+    width, height, rows = read_png(png_bytes)
     mask = set()
     for y, row in enumerate(rows):
+        if y < frame or y >= height - frame:
+            continue
         for x, (r, g, b, a) in enumerate(row):
+            if x < frame or x >= width - frame:
+                continue
             darkness = (765 - (r + g + b)) * a / 255 / 3
             if darkness > threshold:
                 mask.add((x, y))
