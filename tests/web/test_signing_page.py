@@ -179,7 +179,8 @@ class SigningPage(unittest.TestCase):
         driver.find_element("id", "again").click()
         webtest.wait_for(lambda: "Please sign" in self.status(), what="a new capture")
         again = settle_capture(driver)
-        self.assertEqual([s[:5] for s in again], [s[:5] for s in self.samples],
+        # The same script again (the pad's time count runs on).
+        self.assertEqual([s[:4] for s in again], [s[:4] for s in self.samples],
                          "the virtual pad signs the same script again")
         self.assertEqual(driver.execute_script("return window.signingPage.gaps"), [])
         self.assertFalse(driver.find_element("id", "downloads").is_displayed())
