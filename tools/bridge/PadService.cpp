@@ -413,7 +413,7 @@ PadOutcome PadService::signature(const SignatureOptions& options) {
     const std::vector<TimedSample> samples = sink_.kept();
     if (samples.empty()) return refusal(ErrorCode::Failed, "no capture to export");
     SignaturePad pad{pad_.productId, pad_.uid, modelOfConnectedPad(), capabilities_};
-    return exportSignature(samples, pad, options);
+    return exportSignature(samples, pad, sink_.startUnixMs(), options);
 }
 
 }  // namespace zelbridge

@@ -32,6 +32,9 @@ void SampleSink::begin(std::function<void()> wake) {
     wakePending_ = false;
     wake_ = std::move(wake);
     start_ = std::chrono::steady_clock::now();
+    startUnixMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
     pending_.clear();
     kept_.clear();
     taken_ = 0;
@@ -61,6 +64,11 @@ std::vector<TimedSample> SampleSink::take(uint64_t& firstIndex) {
 std::vector<TimedSample> SampleSink::kept() const {
     std::lock_guard<std::mutex> hold(lock_);
     return kept_;
+}
+
+int64_t SampleSink::startUnixMs() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return startUnixMs_;
 }
 
 uint64_t SampleSink::delivered() const {

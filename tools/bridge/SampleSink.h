@@ -38,6 +38,9 @@ class SampleSink {
     std::vector<TimedSample> take(uint64_t& firstIndex);
     // Every sample of the current or last capture.
     std::vector<TimedSample> kept() const;
+    // When the current or last capture started, in milliseconds since 1970 (UTC): the
+    // signature's capture start, from which its samples' times count.
+    int64_t startUnixMs() const;
     uint64_t delivered() const;
 
   private:
@@ -48,6 +51,7 @@ class SampleSink {
     bool wakePending_ = false;
     std::function<void()> wake_;
     std::chrono::steady_clock::time_point start_;
+    int64_t startUnixMs_ = 0;
     std::vector<TimedSample> pending_;
     uint64_t taken_ = 0;     // samples handed out by take()
     uint64_t received_ = 0;  // samples of this capture

@@ -68,7 +68,7 @@ std::string base64(const std::string& bytes) {
 }
 
 PadOutcome exportSignature(const std::vector<TimedSample>& samples, const SignaturePad& pad,
-                           const SignatureOptions& options) {
+                           int64_t captureStartUnixMs, const SignatureOptions& options) {
     ZELSigPad description{};
     description.productId = pad.productId;
     description.uid = pad.uid;
@@ -79,6 +79,8 @@ PadOutcome exportSignature(const std::vector<TimedSample>& samples, const Signat
     int result = ZELSig_Create(&description, &created);
     if (result != ZELSIG_OK) return refused("the signature could not be made", result);
     const SignatureHandle signature(created);
+    result = ZELSig_SetCaptureStart(signature.get(), captureStartUnixMs);
+    if (result != ZELSIG_OK) return refused("the capture start was not taken", result);
     for (const TimedSample& sample : samples) {
         result = ZELSig_AddSample(signature.get(), &sample.pen, sample.timeMs);
         if (result != ZELSIG_OK) return refused("a sample was not taken", result);

@@ -17,9 +17,10 @@ struct SignaturePad {
     Capabilities capabilities;
 };
 
-// Text formats as strings, binary ones base64-encoded, in the outcome's fields.
+// Text formats as strings, binary ones base64-encoded, in the outcome's fields. The samples'
+// times count from captureStartUnixMs (milliseconds since 1970, UTC).
 PadOutcome exportSignature(const std::vector<TimedSample>& samples, const SignaturePad& pad,
-                           const SignatureOptions& options);
+                           int64_t captureStartUnixMs, const SignatureOptions& options);
 
 std::string base64(const std::string& bytes);
 
