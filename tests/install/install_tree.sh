@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix and checks what landed there: the library with its
-# SONAME links, the header, the CMake package, the pkg-config file and the udev rule; nothing
+# SONAME links, the headers, the CMake package, the pkg-config files, the udev rule and the
+# bridge's systemd user unit; nothing
 # of the test rig, the tests or their frameworks; and no private dependency of the library in
 # what consumers link.
 #   install_tree.sh BUILD_DIR PREFIX VERSION UDEV_VENDOR_ID
@@ -28,7 +29,8 @@ expected_regex="^(include/zeltablet/ZEL(TabletCore|Signature|Pad)\.h|\
 $lib/libZEL(TabletCore|Signature)\.so(\.$major(\.[0-9.]+)?)?|\
 $lib/cmake/ZELTabletCore/ZELTabletCore(Config|ConfigVersion|Targets(-[a-z]+)?)\.cmake|\
 $lib/cmake/ZELTabletCore/ZELSignatureTargets(-[a-z]+)?\.cmake|\
-$lib/pkgconfig/(zeltabletcore|zelsignature)\.pc|lib/udev/rules\.d/70-zeltabletcore\.rules|(bin|share)/.*)$"
+$lib/pkgconfig/(zeltabletcore|zelsignature)\.pc|lib/udev/rules\.d/70-zeltabletcore\.rules|\
+lib/systemd/user/zeltablet-bridge\.service|(bin|share)/.*)$"
 unexpected=$(find . \( -type f -o -type l \) -printf '%P\n' | grep -Ev "$expected_regex" || true)
 [[ -z $unexpected ]] || fail "unexpected files installed: $unexpected"
 for file in include/zeltablet/ZELTabletCore.h include/zeltablet/ZELPad.h $lib/cmake/ZELTabletCore/ZELTabletCoreConfig.cmake \
