@@ -62,6 +62,9 @@ struct Node {
 };
 
 struct HidrawRig::State {
+    // Nodes are added while the file system runs and never removed before it stops; the
+    // lock guards the list, each node's own state has its own.
+    std::mutex nodesMutex;
     std::vector<std::unique_ptr<Node>> nodes;
     fs::path root;  // the rig's scratch directory
     fuse_session* session = nullptr;
@@ -73,8 +76,13 @@ struct HidrawRig::State {
     std::string sysMountPoint;  // where the rig's class tree is mounted, once it is
 
     Node* node(fuse_ino_t ino) {
+        std::lock_guard<std::mutex> lock(nodesMutex);
         if (ino < 2 || ino - 2 >= nodes.size()) return nullptr;
         return nodes[ino - 2].get();
+    }
+    size_t nodeCount() {
+        std::lock_guard<std::mutex> lock(nodesMutex);
+        return nodes.size();
     }
 
     // Hands queued reports to parked reads and tells a poller; called with the node locked.
@@ -148,7 +156,8 @@ void rigLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
         fuse_reply_err(req, ENOENT);
         return;
     }
-    for (size_t i = 0; i < state.nodes.size(); ++i) {
+    const size_t count = state.nodeCount();
+    for (size_t i = 0; i < count; ++i) {
         if (hidrawName(i) != name) continue;
         fuse_entry_param entry{};
         entry.ino = i + 2;
@@ -348,6 +357,29 @@ bool mountClassTree(const fs::path& rigClass, std::string& mountPoint, std::stri
     return mountOrSay(rigClass.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr, error);
 }
 
+// The sysfs tree of node i: a USB device 1-i with busnum/devnum, its interface 1-i:1.0, the
+// HID device below it with HID_ID in its uevent, and the class link to it.
+void writeSysfs(const fs::path& sysDir, size_t i, const RigNode& node) {
+    const uint16_t vendor = node.pad ? ZEL_PAD_VENDOR_ID : node.vendorId;
+    const uint16_t product = node.pad ? node.pad->model().productId : node.productId;
+    char hidName[32];
+    std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04zX", vendor, product, i + 1);
+    char hidId[64];
+    std::snprintf(hidId, sizeof hidId, "HID_ID=0003:%08X:%08X\n", vendor, product);
+    const std::string usb = "1-" + std::to_string(i + 1);
+    const fs::path usbDevice = sysDir / "devices" / "usb1" / usb;
+    const fs::path hidDevice = usbDevice / (usb + ":1.0") / hidName;
+    const fs::path classDevice = hidDevice / "hidraw" / hidrawName(i);
+    fs::create_directories(classDevice);
+    writeText(usbDevice / "busnum", "1\n");
+    writeText(usbDevice / "devnum", std::to_string(i + 2) + "\n");
+    writeText(hidDevice / "uevent",
+              std::string("DRIVER=hid-generic\n") + hidId + "HID_NAME=virtual pad\n");
+    std::error_code ignored;
+    fs::create_directory_symlink("../..", classDevice / "device", ignored);
+    fs::create_directory_symlink(classDevice, sysDir / "class" / "hidraw" / hidrawName(i), ignored);
+}
+
 // Aborts a FUSE connection through the fusectl file system (mounted here if needed).
 void abortConnection(unsigned connection) {
     const fs::path connections = "/sys/fs/fuse/connections";
@@ -394,29 +426,10 @@ bool HidrawRig::start(const std::vector<RigNode>& nodes, std::string& error) {
     fs::create_directories(fuseDir);
     fs::create_directories(sysDir / "class" / "hidraw");
 
-    // The sysfs tree: for node i a USB device 1-i with busnum/devnum, its interface 1-i:1.0,
-    // the HID device below it with HID_ID in its uevent, and the class link to it.
     for (size_t i = 0; i < nodes.size(); ++i) {
         state.nodes.push_back(std::make_unique<Node>());
         state.nodes.back()->identity = nodes[i];
-        const uint16_t vendor = nodes[i].pad ? ZEL_PAD_VENDOR_ID : nodes[i].vendorId;
-        const uint16_t product =
-            nodes[i].pad ? nodes[i].pad->model().productId : nodes[i].productId;
-        char hidName[32];
-        std::snprintf(hidName, sizeof hidName, "0003:%04X:%04X.%04zX", vendor, product, i + 1);
-        char hidId[64];
-        std::snprintf(hidId, sizeof hidId, "HID_ID=0003:%08X:%08X\n", vendor, product);
-        const std::string usb = "1-" + std::to_string(i + 1);
-        const fs::path usbDevice = sysDir / "devices" / "usb1" / usb;
-        const fs::path hidDevice = usbDevice / (usb + ":1.0") / hidName;
-        const fs::path classDevice = hidDevice / "hidraw" / hidrawName(i);
-        fs::create_directories(classDevice);
-        writeText(usbDevice / "busnum", "1\n");
-        writeText(usbDevice / "devnum", std::to_string(i + 2) + "\n");
-        writeText(hidDevice / "uevent",
-                  std::string("DRIVER=hid-generic\n") + hidId + "HID_NAME=virtual pad\n");
-        fs::create_directory_symlink("../..", classDevice / "device");
-        fs::create_directory_symlink(classDevice, sysDir / "class" / "hidraw" / hidrawName(i));
+        writeSysfs(state.root / "sys", i, nodes[i]);
     }
 
     fuse_lowlevel_ops operations{};
@@ -449,15 +462,72 @@ bool HidrawRig::start(const std::vector<RigNode>& nodes, std::string& error) {
     if (!replaceDev(state.root / "hostdev", error)) return false;
     state.devMounted = true;
     for (size_t i = 0; i < nodes.size(); ++i) {
-        const fs::path target = fs::path("/dev") / hidrawName(i);
-        writeText(target, "");
-        if (!mountOrSay((fuseDir / hidrawName(i)).c_str(), target.c_str(), nullptr, MS_BIND,
-                        nullptr, error))
-            return false;
+        writeText(fs::path("/dev") / hidrawName(i), "");
+        if (!mountDevNode(i, error)) return false;
     }
     std::string mountPoint;
     if (!mountClassTree(sysDir / "class", mountPoint, error)) return false;
     state.sysMountPoint = mountPoint;
+    return true;
+}
+
+bool HidrawRig::mountDevNode(size_t node, std::string& error) {
+    const fs::path target = fs::path("/dev") / hidrawName(node);
+    return mountOrSay((state_->root / "fuse" / hidrawName(node)).c_str(), target.c_str(), nullptr,
+                      MS_BIND, nullptr, error);
+}
+
+bool HidrawRig::plug(const RigNode& node, Readiness readiness, uint32_t lateMs, size_t& index,
+                     std::string& error) {
+    State& state = *state_;
+    if (!state.devMounted) {
+        error = "the rig is not running";
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(state.nodesMutex);
+        index = state.nodes.size();
+        state.nodes.push_back(std::make_unique<Node>());
+        state.nodes.back()->identity = node;
+    }
+    Node& added = *state.node(index + 2);
+    if (node.pad) added.pump = std::thread([&state, n = &added] { state.pump(*n); });
+    // The device node first, as a plain file that no hidraw query answers, then (at once, a
+    // moment later or never) what makes it a usable pad: its sysfs entry, the file system's
+    // node over it and its permissions.
+    const fs::path target = fs::path("/dev") / hidrawName(index);
+    if (!writeText(target, "")) {
+        error = "cannot create " + target.string();
+        return false;
+    }
+    ::chmod(target.c_str(), 0600);
+    if (readiness == Readiness::never) {
+        writeSysfs(state.root / "sys", index, node);
+        return true;
+    }
+    if (readiness == Readiness::late)
+        std::this_thread::sleep_for(std::chrono::milliseconds(lateMs));
+    writeSysfs(state.root / "sys", index, node);
+    ::chmod(target.c_str(), 0660);
+    return mountDevNode(index, error);
+}
+
+bool HidrawRig::unplug(size_t index) {
+    State& state = *state_;
+    Node* node = state.node(index + 2);
+    if (node == nullptr || !state.devMounted) return false;
+    if (node->identity.pad) node->identity.pad->unplug();
+    {
+        std::lock_guard<std::mutex> lock(node->mutex);
+        node->gone = true;
+        State::deliverLocked(*node);
+    }
+    // As the kernel does: the class entry and the device node go.
+    const fs::path target = fs::path("/dev") / hidrawName(index);
+    ::umount2(target.c_str(), MNT_DETACH);
+    ::unlink(target.c_str());
+    std::error_code ignored;
+    fs::remove(state.root / "sys" / "class" / "hidraw" / hidrawName(index), ignored);
     return true;
 }
 

@@ -40,6 +40,17 @@ class HidrawRig {
     bool start(const std::vector<RigNode>& nodes, std::string& error);
     void stop();
 
+    // Adds a node while the rig runs, as a pad being plugged in; `index` receives its number
+    // (for devicePath and unplug). Its device node appears first; with `late` its sysfs entry,
+    // its permissions and the working node follow `lateMs` later (the call waits that long),
+    // with `never` the node stays a file nothing answers on.
+    enum class Readiness { immediate, late, never };
+    bool plug(const RigNode& node, Readiness readiness, uint32_t lateMs, size_t& index,
+              std::string& error);
+    // Takes a node away as the kernel does when its pad is unplugged: the pad goes, open
+    // handles see it gone, the device node and its class entry are removed.
+    bool unplug(size_t index);
+
     std::string devicePath(size_t node) const;
     // Pen reports a node dropped because its buffer (64 reports, as the hidraw driver's) was
     // full: the host did not read them in time.
@@ -48,6 +59,8 @@ class HidrawRig {
     struct State;  // the file server's state, opaque outside the rig
 
   private:
+    bool mountDevNode(size_t node, std::string& error);
+
     std::unique_ptr<State> state_;
 };
 

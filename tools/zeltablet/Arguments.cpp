@@ -14,8 +14,8 @@ const std::set<std::string> valueOptions = {
     "--scale",        "--format",  "--document", "--recipient",  "--min-length",
     "--min-duration", "--key",     "--cert",     "--png",
 };
-const std::set<std::string> flagOptions = {"--simulate", "--encrypted", "--help", "--quiet",
-                                           "--verbose"};
+const std::set<std::string> flagOptions = {"--simulate", "--encrypted", "--help",
+                                           "--quiet",    "--json",      "--verbose"};
 
 bool isHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -178,6 +178,9 @@ Commands:
   demo                          show a prompt, capture and save a signature (also as JSON
                                 and ISO) and the screen; uses a virtual colour pad when no
                                 pad is attached
+  watch                         a line for each pad arriving or leaving, until Ctrl-C;
+                                --json: one JSON object per line; --simulate: a virtual
+                                pad arrives once the watch runs
 
 Choosing the pad:
   --model M         0xA1 to 0xA4 (or A1..A4, 1..4); preview: the model to show it on

@@ -25,6 +25,7 @@ int runCapture(const Arguments& arguments);
 int runDemo(const Arguments& arguments);
 int runConvert(const Arguments& arguments);
 int runVerify(const Arguments& arguments);
+int runWatch(const Arguments& arguments);
 
 // Prints "zeltablet: MESSAGE" on standard error and returns `status`.
 int fail(int status, const std::string& message);

@@ -44,6 +44,7 @@ const Command commands[] = {
     {"preview", 2, 2, runPreview, {}},
     {"convert", 2, 2, runConvert, convertOptions},
     {"verify", 1, 1, runVerify, verifyOptions},
+    {"watch", 0, 0, runWatch, {"--json"}},
 };
 
 const std::set<std::string> padOptions = {"--model",    "--uid",   "--com",     "--port-path",
