@@ -55,6 +55,13 @@ grep -qx 'Libs: -L${libdir} -lZELSignature' "$lib/pkgconfig/zelsignature.pc" ||
 [[ $(readlink "$lib/libZELSignature.so") == "libZELSignature.so.$major" ]] ||
   fail "libZELSignature.so does not point to libZELSignature.so.$major"
 
+# An installed bridge serves the signing page from beside itself.
+if [[ -f bin/zeltablet-bridge ]]; then
+  for file in index.html signing.js signing.css zeltablet.js; do
+    [[ -f share/zeltablet/web/$file ]] || fail "share/zeltablet/web/$file not installed"
+  done
+fi
+
 rule=lib/udev/rules.d/70-zeltabletcore.rules
 [[ $(grep -c "ATTRS\?{idVendor}==\"$vendor\".*TAG+=\"uaccess\"" "$rule") == 2 ]] ||
   fail "the udev rule does not tag the hidraw nodes and the USB device of vendor $vendor"
