@@ -372,7 +372,7 @@ PadOutcome PadService::startCapture() {
     capturing_ = true;
     setInkingMode(1);
     enableTimecount(nullptr);
-    if (virtualPad_ != 0) {
+    if (virtualPad_ != 0 && scripted_) {
         const std::vector<SimulatorPenPoint> points = zeltool::scriptedSignature(
             capabilities_.capability1, capabilities_.capability2, capabilities_.capability3);
         if (!SimulatorQueueStroke(virtualPad_, points.data(), uint32_t(points.size())))

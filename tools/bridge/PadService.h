@@ -48,6 +48,11 @@ class PadService {
     void onPadRemoved(std::function<void()> removed);
 
     SampleSink& samples() { return sink_; }
+    // The virtual pad's simulator handle (0 without --simulate).
+    int32_t virtualPad() const { return virtualPad_; }
+    // Whether --simulate queues the scripted signature when a capture starts (the latency
+    // benchmark plays its own points).
+    void setScriptedSignature(bool on) { scripted_ = on; }
     // Sets the wake-up the sink gives the network thread for each batch of samples.
     void setSampleWake(std::function<void()> wake) { sampleWake_ = std::move(wake); }
 
@@ -75,6 +80,7 @@ class PadService {
 
     const bool simulate_;
     int32_t virtualPad_ = 0;
+    bool scripted_ = true;
 
     mutable std::mutex lock_;
     std::condition_variable wake_;

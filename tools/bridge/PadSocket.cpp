@@ -21,6 +21,10 @@ std::string samplesFrame(uint64_t first, const std::vector<TimedSample>& batch) 
 PadSocket::PadSocket(tcp::socket socket, Hub& hub, std::string peer)
     : ws_(std::move(socket)), hub_(hub), peer_(std::move(peer)) {
     hub_.opened();
+    // Pen samples go out as soon as they arrive, not gathered by the system for a fuller
+    // packet: batching is ours to do (while a frame is on its way).
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().set_option(tcp::no_delay(true), ignored);
 }
 
 PadSocket::~PadSocket() = default;
