@@ -227,6 +227,12 @@ class Limits(BridgeCase):
             "GET / HTTP/1.1", f"Host: 127.0.0.1:{self.port}", "X-Filler: " + "y" * 9000])
         self.assertEqual(status, 431)
 
+    def test_a_stop_right_after_start_is_clean(self):
+        for _ in range(5):
+            with Bridge() as bridge:
+                pass
+            self.assertEqual(bridge.process.returncode, 0, bridge.log())
+
     def test_a_taken_port_is_named(self):
         result = subprocess.run([BRIDGE, "--port", str(self.port), "--config", os.devnull],
                                 capture_output=True, text=True, timeout=30)

@@ -54,6 +54,14 @@ int main(int argc, char** argv) {
     PadService pad(options->simulate, options->simulatedModel);
     Hub hub(io, pad);
     Server server(io, hub, settings);
+    // Signals are caught from before the start-up lines: a stop asked for as soon as the
+    // address is printed still ends cleanly.
+    asio::signal_set stopSignals(io, SIGINT, SIGTERM);
+    stopSignals.async_wait([&](beast::error_code, int signal) {
+        logLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+        server.stop();
+        io.stop();
+    });
     if (!server.listen(port, error)) {
         std::fprintf(stderr, "zeltablet-bridge: %s\n", error.c_str());
         return 1;
@@ -74,12 +82,6 @@ int main(int argc, char** argv) {
     std::printf("Open http://127.0.0.1:%s/ in a browser.\n", p.c_str());
     std::fflush(stdout);
 
-    asio::signal_set stopSignals(io, SIGINT, SIGTERM);
-    stopSignals.async_wait([&](beast::error_code, int signal) {
-        logLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-        server.stop();
-        io.stop();
-    });
     io.run();
     return 0;
 }
