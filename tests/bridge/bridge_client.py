@@ -15,6 +15,8 @@ import threading
 import time
 
 BRIDGE = os.environ.get("ZEL_BRIDGE", "zeltablet-bridge")
+# A program that runs the bridge (Wine, for a Windows build), split at spaces.
+LAUNCHER = os.environ.get("ZEL_BRIDGE_LAUNCHER", "").split()
 
 
 class Refused(Exception):
@@ -201,7 +203,7 @@ class Bridge:
     """A bridge process on a free port with --simulate --verbose; its log is kept."""
 
     def __init__(self, *args, simulate=True):
-        command = [BRIDGE, "--port", "0", "--verbose", "--config", os.devnull]
+        command = LAUNCHER + [BRIDGE, "--port", "0", "--verbose", "--config", os.devnull]
         if simulate:
             command.append("--simulate")
         command.extend(args)

@@ -14,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from bridge_client import BRIDGE, Bridge, Page, Refused, http_request  # noqa: E402
+from bridge_client import BRIDGE, LAUNCHER, Bridge, Page, Refused, http_request  # noqa: E402
 
 SCRIPTED_SAMPLES = 192  # the virtual pad's scripted signature
 
@@ -40,8 +40,11 @@ class BridgeCase(unittest.TestCase):
         self.port = self.bridge.port
 
     def tearDown(self):
-        # A clean stop: no sanitizer report, no crash on the way out.
-        self.assertEqual(self.bridge.stop(), 0, "\n".join(self.bridge.log()[-30:]))
+        # A clean stop: no sanitizer report, no crash on the way out. (Under Wine the stop
+        # signal reaches the launcher, not the program.)
+        status = self.bridge.stop()
+        if not LAUNCHER:
+            self.assertEqual(status, 0, "\n".join(self.bridge.log()[-30:]))
 
     def assertNoPadCommand(self):
         self.assertEqual(self.bridge.pad_commands(), [], "a refused request reached the pad")
@@ -231,10 +234,11 @@ class Limits(BridgeCase):
         for _ in range(5):
             with Bridge() as bridge:
                 pass
-            self.assertEqual(bridge.process.returncode, 0, bridge.log())
+            if not LAUNCHER:
+                self.assertEqual(bridge.process.returncode, 0, bridge.log())
 
     def test_a_taken_port_is_named(self):
-        result = subprocess.run([BRIDGE, "--port", str(self.port), "--config", os.devnull],
+        result = subprocess.run(LAUNCHER + [BRIDGE, "--port", str(self.port), "--config", os.devnull],
                                 capture_output=True, text=True, timeout=30)
         self.assertEqual(result.returncode, 1)
         self.assertIn(f"port {self.port} is already in use", result.stderr)
