@@ -12,7 +12,8 @@
 // moment later. So an arrival is reported once, when the node is usable: it opens for
 // reading and writing, answers the hidraw information query and sysfs names its vendor and
 // product. Until then it is looked at again on every attribute change (IN_ATTRIB: the
-// permissions being applied) and every 50 ms, for at most 3 seconds. A node that is still
+// permissions being applied), every 5 ms for its first 200 ms and every 50 ms after, for at
+// most 3 seconds. A node that is still
 // not usable then is reported once with `openable` false if sysfs (or the node) says what it
 // is, and not at all otherwise. Removals are reported for nodes that were reported (or were
 // present when watching started), with what was known of them.
@@ -45,6 +46,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto settleTime = std::chrono::seconds(3);
+// A node usually becomes usable within milliseconds of appearing: looked at often at first,
+// then less often until its settling time ends.
+constexpr auto quickRecheckInterval = std::chrono::milliseconds(5);
+constexpr auto quickRecheckTime = std::chrono::milliseconds(200);
 constexpr auto recheckInterval = std::chrono::milliseconds(50);
 // Nodes followed at once; a directory flooded with hidraw names beyond this is not followed
 // further (their removals are then not reported).
@@ -108,7 +113,7 @@ class HidrawWatcher : public DeviceWatcher {
     void run() {
         for (;;) {
             int timeoutMs = -1;
-            if (!pending_.empty()) timeoutMs = static_cast<int>(recheckInterval.count());
+            if (!pending_.empty()) timeoutMs = static_cast<int>(nextRecheck().count());
             pollfd fds[2] = {{notify_.get(), POLLIN, 0}, {wakeup_.get(), POLLIN, 0}};
             const int ready = ::poll(fds, 2, timeoutMs);
             if (ready < 0 && errno != EINTR) return;
@@ -178,6 +183,13 @@ class HidrawWatcher : public DeviceWatcher {
         for (const std::string& name : now)
             if (present_.count(name) == 0 && pending_.count(name) == 0)
                 pending_[name] = Clock::now() + settleTime;
+    }
+
+    std::chrono::milliseconds nextRecheck() const {
+        const Clock::time_point now = Clock::now();
+        for (const auto& [name, deadline] : pending_)
+            if (now < deadline - settleTime + quickRecheckTime) return quickRecheckInterval;
+        return recheckInterval;
     }
 
     void recheckPending() {
