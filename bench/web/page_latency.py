@@ -79,6 +79,9 @@ def main():
           f"  ({callbacks} reports)")
     print(f"pen report -> event in the page:   median {median_page:7.3f} ms  "
           f"p99 {p99_page:7.3f} ms  ({len(page)} reports, {len(gaps)} gaps)")
+    print("page latency distribution: " + ", ".join(
+        f"p{int(q * 100)} {percentile(page, q):.3f} ms" for q in (0.1, 0.5, 0.9, 0.95, 0.99))
+        + f", max {max(page):.3f} ms")
     print(f"ratio page / in-process: median {median_page / median_in:.2f}x, "
           f"p99 {p99_page / p99_in:.2f}x")
     print(f"targets: median <= 3x in-process ({'met' if median_page <= 3 * median_in else 'missed'})"
