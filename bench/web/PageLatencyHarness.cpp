@@ -32,11 +32,12 @@ using Clock = std::chrono::steady_clock;
 using namespace zelbridge;
 
 constexpr uint32_t kVirtualUid = 0x5A0C0001;
+constexpr uint32_t kPageVirtualUid = 0x5A0C0002;
 
 SimulatorPenPoint point(int i) {
     // A slow zig-zag across the screen, pen down: every report is a sample the page draws.
-    return SimulatorPenPoint{0, uint32_t(1000 + (i * 37) % 12000), uint32_t(2000 + (i * 53) % 5000),
-                             1500, 1, 1};
+    return SimulatorPenPoint{
+        0, uint32_t(1000 + (i * 37) % 12000), uint32_t(2000 + (i * 53) % 5000), 1500, 1, 1};
 }
 
 double unixMs() {
@@ -103,8 +104,11 @@ bool waitUntil(Condition condition, std::chrono::milliseconds limit) {
 std::vector<double> playToPage(int samples, const std::string& webFolder) {
     std::vector<double> sent;
     asio::io_context io(1);
-    PadService pad(true, 0xA3);
-    pad.setScriptedSignature(false);
+    // The bridge finds this virtual pad as it finds attached pads, and plays no script on it:
+    // the reports are the ones queued below.
+    SimulatorEnable();
+    const int32_t virtualPad = SimulatorAttachPad(0xA3, kPageVirtualUid);
+    PadService pad(false, 0xA3);
     Hub hub(io, pad);
     ServerSettings settings;
     settings.webFolder = webFolder;
@@ -127,9 +131,8 @@ std::vector<double> playToPage(int samples, const std::string& webFolder) {
         for (int i = 0; i < samples; ++i) {
             const SimulatorPenPoint p = point(i);
             sent.push_back(unixMs());
-            SimulatorQueueStroke(pad.virtualPad(), &p, 1);
-            if (!waitUntil([&] { return sink.delivered() > uint64_t(i); },
-                           std::chrono::seconds(2)))
+            SimulatorQueueStroke(virtualPad, &p, 1);
+            if (!waitUntil([&] { return sink.delivered() > uint64_t(i); }, std::chrono::seconds(2)))
                 break;
             // Reports a few milliseconds apart, as a pen sends them: each is its own frame.
             std::this_thread::sleep_for(std::chrono::milliseconds(4));
@@ -165,7 +168,8 @@ int main(int argc, char** argv) {
     std::printf("in-process %.1f %.1f %zu\n", callback[callback.size() / 2],
                 callback[callback.size() * 99 / 100], callback.size());
     std::printf("sent");
-    for (double t : sent) std::printf(" %.3f", t);
+    for (double t : sent)
+        std::printf(" %.3f", t);
     std::printf("\n");
     return 0;
 }
