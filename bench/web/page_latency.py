@@ -20,6 +20,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "web"))
+sys.dont_write_bytecode = True  # no compiled files left in the source tree
 
 import webtest  # noqa: E402
 
