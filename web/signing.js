@@ -244,6 +244,7 @@ function fail(error) {
     const text = {
         busy: "The pad is in use by another page. Trying again…",
         "no-pad": "No pad is attached. Trying again…",
+        "pad-removed": "The pad was unplugged. Waiting for it…",
         closed: "The connection to the pad ended. Trying again…",
     }[error.code] || `The pad refused: ${error.message}. Trying again…`;
     announce(text);
@@ -268,6 +269,12 @@ async function start() {
         client.addEventListener("gap", (event) => page.gaps.push(event.detail));
         client.addEventListener("capture-ended", () => {
             page.previous = null;
+        });
+        client.addEventListener("pad", (event) => {
+            // The pad was unplugged: the bridge ended the session; wait for it to come back.
+            if (event.detail.event === "removed" && page.client === client) {
+                fail({ code: "pad-removed" });
+            }
         });
         client.addEventListener("close", () => {
             if (page.client === client) fail({ code: "closed" });
