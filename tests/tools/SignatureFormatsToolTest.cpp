@@ -100,32 +100,38 @@ TEST_F(Tool, AnImplausibleCaptureSavesNoSignatureButKeepsItsSamples) {
                       scriptedSignature(pad.capability1, pad.capability2, pad.capability3));
 }
 
-// The evidence package opens with the openssl program alone and holds the ISO record; a
-// recipient that is not a certificate is refused before any file is written.
-TEST_F(Tool, CaptureSealsAnEvidencePackageForTheRecipient) {
+// The evidence package opens with the openssl program alone, with the key of any of its
+// recipients; a recipient that is not a certificate is refused before any file is written.
+TEST_F(Tool, CaptureSealsAnEvidencePackageForItsRecipients) {
     if (run("openssl", {"version"}).status != 0) GTEST_SKIP() << "no openssl program";
-    ASSERT_EQ(run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem",
-                              "-out", "cert.pem", "-subj", "/CN=Dispute desk", "-days", "2"})
-                  .status,
-              0);
+    for (const std::string holder : {"desk", "court"})
+        ASSERT_EQ(run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                                  holder + "-key.pem", "-out", holder + "-cert.pem", "-subj",
+                                  "/CN=" + holder, "-days", "2"})
+                      .status,
+                  0);
     std::ofstream("contract.txt") << "I agree.";
     std::ofstream("not-a-cert.pem") << "-----BEGIN CERTIFICATE-----\nAAAA\n";
     const Finished refused =
         zeltablet({"--simulate", "capture", "--output", "bad/sig", "--pause", "0.4", "--format",
-                   "png,evidence", "--document", "contract.txt", "--recipient", "not-a-cert.pem"});
+                   "png,evidence", "--document", "contract.txt", "--recipient",
+                   "desk-cert.pem,not-a-cert.pem"});
     EXPECT_EQ(refused.status, 1) << refused.output;
     EXPECT_TRUE(!fs::exists("bad") || fs::is_empty("bad")) << refused.output;
 
-    const Finished sealed = zeltablet({"--simulate", "capture", "--output", "out/sig", "--pause",
-                                       "0.4", "--quiet", "--format", "evidence,png", "--document",
-                                       "contract.txt", "--recipient", "cert.pem"});
+    const Finished sealed =
+        zeltablet({"--simulate", "capture", "--output", "out/sig", "--pause", "0.4", "--quiet",
+                   "--format", "evidence,png", "--document", "contract.txt", "--recipient",
+                   "desk-cert.pem,court-cert.pem"});
     ASSERT_EQ(sealed.status, 0) << sealed.output;
     EXPECT_EQ(filesIn("out"), (std::vector<std::string>{"sig.p7m", "sig.png"}));
-    const Finished opened =
-        run("openssl", {"cms", "-decrypt", "-binary", "-inform", "DER", "-in", "out/sig.p7m",
-                        "-inkey", "key.pem", "-out", "contents.bin"});
-    ASSERT_EQ(opened.status, 0) << opened.output;
-    EXPECT_GT(fs::file_size("contents.bin"), fs::file_size("out/sig.png"));
+    for (const std::string holder : {"desk", "court"}) {
+        const Finished opened =
+            run("openssl", {"cms", "-decrypt", "-binary", "-inform", "DER", "-in", "out/sig.p7m",
+                            "-inkey", holder + "-key.pem", "-out", "contents.bin"});
+        ASSERT_EQ(opened.status, 0) << holder << ": " << opened.output;
+        EXPECT_GT(fs::file_size("contents.bin"), fs::file_size("out/sig.png")) << holder;
+    }
 }
 
 }  // namespace

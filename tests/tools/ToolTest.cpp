@@ -42,6 +42,8 @@ TEST_F(Tool, BadCommandLinesGetUsageAndStatus2) {
         {"capture", "--format", "png,evidence"},
         {"capture", "--format", "evidence", "--document", "d.pdf"},
         {"capture", "--document", "d.pdf", "--recipient", "c.pem"},
+        {"capture", "--format", "evidence", "--document", "d.pdf", "--recipient", "c.pem,"},
+        {"capture", "--format", "evidence", "--document", "d.pdf", "--recipient", ",c.pem"},
         {"capture", "--min-length", "-1"},
         {"capture", "--min-duration", "x"},
         {"convert", "in.csv"},

@@ -197,7 +197,7 @@ Capture and demo:
                     json (signature_pad's data), iso (ISO/IEC 19794-7 record),
                     evidence (BASE.p7m); default svg,png,csv (demo: and json,iso)
   --document FILE   evidence: the signed document, whose SHA-256 the package holds
-  --recipient CERT.pem  evidence: the certificate of who may open the package
+  --recipient CERT.pem[,CERT2.pem...]  evidence: the certificates of who may open it
   --min-length MM   a signature shorter than this is not plausible (default 0)
   --min-duration SECONDS  a signature written faster is not plausible (default 0)
   --prompt PICTURE  the picture shown while signing (default: a built-in prompt; pad

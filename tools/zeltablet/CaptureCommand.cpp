@@ -202,9 +202,10 @@ int captureSignature(const Arguments& arguments, bool demo) {
     if (!settings.prompt.empty() && !readablePicture(settings.prompt, error))
         return fail(exitFailed, settings.prompt + ": " + error);
     // So are the evidence package's inputs.
-    if (!settings.evidence.document.empty() && (!readableFile(settings.evidence.document, error) ||
-                                                !readableFile(settings.evidence.recipient, error)))
+    if (!settings.evidence.document.empty() && !readableFile(settings.evidence.document, error))
         return fail(exitFailed, error);
+    for (const std::string& certificate : settings.evidence.recipients)
+        if (!readableFile(certificate, error)) return fail(exitFailed, error);
 
     // From here on Ctrl-C stops the capture in order: temporary files go, what was signed
     // stays.

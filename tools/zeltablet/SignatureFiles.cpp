@@ -1,5 +1,6 @@
 #include "SignatureFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -56,18 +57,22 @@ bool writeBytes(const std::string& path, const uint8_t* data, size_t size, std::
 bool saveEvidence(const ZELSignature* signature, const std::string& path,
                   const ZELSigRenderOptions& options, const EvidenceFiles& files,
                   std::string& error) {
-    std::vector<uint8_t> document, certificate;
-    if (!readWholeFile(files.document, largestDocument, document, error) ||
-        !readWholeFile(files.recipient, largestCertificate, certificate, error))
-        return false;
-    const ZELSigBlob recipient{certificate.data(), certificate.size()};
+    std::vector<uint8_t> document;
+    if (!readWholeFile(files.document, largestDocument, document, error)) return false;
+    std::vector<std::vector<uint8_t>> certificates(files.recipients.size());
+    std::vector<ZELSigBlob> recipients;
+    for (size_t i = 0; i < files.recipients.size(); ++i) {
+        if (!readWholeFile(files.recipients[i], largestCertificate, certificates[i], error))
+            return false;
+        recipients.push_back({certificates[i].data(), certificates[i].size()});
+    }
     ZELSigEvidenceOptions evidence{};
     evidence.document = document.data();
     evidence.documentSize = document.size();
     const std::string documentName = std::filesystem::path(files.document).filename().string();
     evidence.documentName = documentName.c_str();
-    evidence.recipients = &recipient;
-    evidence.recipientCount = 1;
+    evidence.recipients = recipients.data();
+    evidence.recipientCount = recipients.size();
     ZELSigBuffer package{};
     const int result = ZELSig_CreateEvidence(signature, &evidence, &options, &package);
     if (result != ZELSIG_OK) {
@@ -161,7 +166,17 @@ bool readEvidenceFiles(const Arguments& arguments, const std::vector<OutputForma
     for (OutputFormat format : formats)
         evidence = evidence || format == OutputFormat::evidence;
     files.document = arguments.value("--document");
-    files.recipient = arguments.value("--recipient");
+    files.recipients.clear();
+    const std::string recipients = arguments.value("--recipient");
+    for (size_t start = 0; !recipients.empty() && start <= recipients.size();) {
+        const size_t comma = std::min(recipients.find(',', start), recipients.size());
+        files.recipients.push_back(recipients.substr(start, comma - start));
+        if (files.recipients.back().empty()) {
+            error = "--recipient takes certificate files separated by commas";
+            return false;
+        }
+        start = comma + 1;
+    }
     if (!evidence) {
         if (arguments.has("--document") || arguments.has("--recipient")) {
             error = "--document and --recipient go with --format ...,evidence";
@@ -169,7 +184,7 @@ bool readEvidenceFiles(const Arguments& arguments, const std::vector<OutputForma
         }
         return true;
     }
-    if (files.document.empty() || files.recipient.empty()) {
+    if (files.document.empty() || files.recipients.empty()) {
         error = "an evidence package needs --document FILE and --recipient CERT.pem";
         return false;
     }

@@ -35,13 +35,14 @@ int libraryFormat(OutputFormat format);
 bool readRenderOptions(const Arguments& arguments, double scale, ZELSigRenderOptions& options,
                        std::string& error);
 
-// What an evidence package is made of: the document's and the recipient certificate's files.
+// What an evidence package is made of: the document's file and the certificate files of those
+// who may open it.
 struct EvidenceFiles {
     std::string document;
-    std::string recipient;
+    std::vector<std::string> recipients;
 };
-// --document and --recipient: both required when the formats include evidence, refused
-// otherwise.
+// --document and --recipient (one certificate file, or several separated by commas): both
+// required when the formats include evidence, refused otherwise.
 bool readEvidenceFiles(const Arguments& arguments, const std::vector<OutputFormat>& formats,
                        EvidenceFiles& files, std::string& error);
 
