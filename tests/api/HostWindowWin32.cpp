@@ -7,9 +7,11 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"ZELTabletTestHostWindow";
 
-// The window procedure: pen notifications are recorded, everything else is the default.
+// The window procedure: pen notifications and the application's own message numbers (the
+// range from WM_APP up, where a host puts the device events' message) are recorded,
+// everything else is the default.
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == ZEL_PEN_MESSAGE) {
+    if (message == ZEL_PEN_MESSAGE || (message >= WM_APP && message <= 0xBFFF)) {
         auto* arrived = reinterpret_cast<std::vector<HostWindow::Notification>*>(
             GetWindowLongPtrW(window, GWLP_USERDATA));
         if (arrived != nullptr)
