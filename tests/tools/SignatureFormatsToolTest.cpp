@@ -132,6 +132,12 @@ TEST_F(Tool, CaptureSealsAnEvidencePackageForItsRecipients) {
         ASSERT_EQ(opened.status, 0) << holder << ": " << opened.output;
         EXPECT_GT(fs::file_size("contents.bin"), fs::file_size("out/sig.png")) << holder;
     }
+    // The package names the pad it was signed on, read while it was still connected.
+    const Finished metadata = run("tar", {"-xOf", "contents.bin", "metadata.json"});
+    if (metadata.status != 0) GTEST_SKIP() << "no tar program: " << metadata.output;
+    EXPECT_NE(metadata.output.find("\"model\": \"ZS-300C\""), std::string::npos) << metadata.output;
+    EXPECT_NE(metadata.output.find("\"uid\": " + std::to_string(0x5A0C0DE1u)), std::string::npos)
+        << metadata.output;
 }
 
 }  // namespace

@@ -153,15 +153,9 @@ std::string describeOutcome(SampleCollector::Outcome outcome) {
 
 // The signature of the samples that arrived, with the pad's description and the capture's
 // metadata.
-SignatureHandle buildSignature(const PadSession& session, const Capabilities& screen,
-                               const CaptureSettings& settings, int64_t startUnixMs,
-                               const std::vector<ZELSigSample>& samples, std::string& error) {
-    ZELSigPad pad{};
-    pad.productId = session.productId();
-    pad.uid = GetUID();
-    pad.capabilities = screen;
-    std::unique_ptr<char, void (*)(void*)> model(GetModelNumber(), std::free);
-    if (model) std::snprintf(pad.model, sizeof pad.model, "%s", model.get());
+SignatureHandle buildSignature(const ZELSigPad& pad, const CaptureSettings& settings,
+                               int64_t startUnixMs, const std::vector<ZELSigSample>& samples,
+                               std::string& error) {
     ZELSignature* raw = nullptr;
     int result = ZELSig_Create(&pad, &raw);
     SignatureHandle signature(raw);
@@ -224,10 +218,18 @@ int captureSignature(const Arguments& arguments, bool demo) {
 
     const Capabilities screen = GetCapabilities();
     if (screen.valid == 0) return fail(exitFailed, "the pad does not report its screen");
+    // The pad's description is read now, while it is connected: the signature is built after
+    // the connection has ended.
+    ZELSigPad pad{};
+    pad.productId = session.productId();
+    pad.uid = GetUID();
+    pad.capabilities = screen;
     std::unique_ptr<char, void (*)(void*)> model(GetModelNumber(), std::free);
-    std::printf("Pad: %s (0x%X%s), identifier 0x%08X, screen %u x %u\n", model ? model.get() : "?",
-                session.productId(), session.virtualPad() != 0 ? ", virtual" : "", GetUID(),
-                screen.screenWidth, screen.screenHeight);
+    if (model) std::snprintf(pad.model, sizeof pad.model, "%s", model.get());
+    std::printf("Pad: %s (0x%X%s), identifier 0x%08X, screen %u x %u\n",
+                pad.model[0] != 0 ? pad.model : "?", pad.productId,
+                session.virtualPad() != 0 ? ", virtual" : "", pad.uid, screen.screenWidth,
+                screen.screenHeight);
 
     // Every sample, hovering included, reaches the callback; the pad draws the ink itself so
     // the signer sees it; time counts go into the CSV where the pad has them.
@@ -289,8 +291,7 @@ int captureSignature(const Arguments& arguments, bool demo) {
     SampleCollector::detach();
     const std::vector<ZELSigSample> samples = collector.samples();
 
-    const SignatureHandle signature =
-        buildSignature(session, screen, settings, startUnixMs, samples, error);
+    const SignatureHandle signature = buildSignature(pad, settings, startUnixMs, samples, error);
     if (!signature) return fail(exitFailed, error);
     ZELSigInfo info{};
     int verdict = ZELSIG_NO_INK;
