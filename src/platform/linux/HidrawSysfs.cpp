@@ -24,6 +24,20 @@ std::string readFile(const fs::path& path) {
     return text;
 }
 
+// The USB device above a HID device node: its parent, or for an interface of a composite
+// device (a node whose name holds ':') the parent's parent. Only USB devices qualify (they
+// have busnum and devnum); anything else gives an empty ID.
+std::string owningUsbDevice(const fs::path& hidDeviceNode) {
+    std::error_code error;
+    fs::path parent = fs::canonical(hidDeviceNode, error).parent_path();
+    if (error) return {};
+    if (parent.filename().string().find(':') != std::string::npos) parent = parent.parent_path();
+    if (!fs::exists(parent / "busnum", error) || !fs::exists(parent / "devnum", error)) return {};
+    return parent.string();
+}
+
+}  // namespace
+
 // HID_ID=0003:00005A45:000000A1 → vendor 0x5A45, product 0xA1.
 bool parseHidId(const std::string& uevent, uint16_t& vendor, uint16_t& product) {
     const std::string key = "HID_ID=";
@@ -38,20 +52,6 @@ bool parseHidId(const std::string& uevent, uint16_t& vendor, uint16_t& product) 
     product = static_cast<uint16_t>(productValue);
     return true;
 }
-
-// The USB device above a HID device node: its parent, or for an interface of a composite
-// device (a node whose name holds ':') the parent's parent. Only USB devices qualify (they
-// have busnum and devnum); anything else gives an empty ID.
-std::string owningUsbDevice(const fs::path& hidDeviceNode) {
-    std::error_code error;
-    fs::path parent = fs::canonical(hidDeviceNode, error).parent_path();
-    if (error) return {};
-    if (parent.filename().string().find(':') != std::string::npos) parent = parent.parent_path();
-    if (!fs::exists(parent / "busnum", error) || !fs::exists(parent / "devnum", error)) return {};
-    return parent.string();
-}
-
-}  // namespace
 
 bool isHidrawName(const std::string& name) {
     const std::string prefix = "hidraw";

@@ -2,6 +2,7 @@
 // uevent) and the USB device that owns it. Shared by enumeration and the device watcher.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/HidSystem.h"
@@ -16,6 +17,10 @@ constexpr const char* devRoot = "/dev";
 // product (attributesRead false when the uevent is missing or unreadable) and owning USB
 // device.
 void describeHidraw(const std::string& name, HidDeviceInfo& info);
+
+// Reads HID_ID=bus:vendor:product from a HID device's uevent text; false when it is missing
+// or out of range.
+bool parseHidId(const std::string& uevent, uint16_t& vendor, uint16_t& product);
 
 // Whether `name` is a hidraw node's name ("hidraw" and digits only).
 bool isHidrawName(const std::string& name);
