@@ -94,7 +94,7 @@ run_windows() {
 
   local status=0
   run_build windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_BENCH=OFF -DZEL_BUILD_TOOLS=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_BUILD_BENCH=OFF -DZEL_BUILD_TOOLS=OFF -DZEL_BUILD_BRIDGE=ON \
     "-DZEL_WIN_PREFIXES=$openssl;$gtest;$agg" "-DZEL_SERIAL_PAD_LINE=$line_server" || status=$?
   /usr/lib/wine/wineserver64 -k || true
   echo "Windows stage took $((SECONDS - started)) s"

@@ -203,7 +203,7 @@ class Bridge:
     """A bridge process on a free port with --simulate --verbose; its log is kept."""
 
     def __init__(self, *args, simulate=True):
-        command = LAUNCHER + [BRIDGE, "--port", "0", "--verbose", "--config", os.devnull]
+        command = LAUNCHER + [BRIDGE, "--port", "0", "--verbose", "--no-config"]
         if simulate:
             command.append("--simulate")
         command.extend(args)

@@ -238,7 +238,7 @@ class Limits(BridgeCase):
                 self.assertEqual(bridge.process.returncode, 0, bridge.log())
 
     def test_a_taken_port_is_named(self):
-        result = subprocess.run(LAUNCHER + [BRIDGE, "--port", str(self.port), "--config", os.devnull],
+        result = subprocess.run(LAUNCHER + [BRIDGE, "--port", str(self.port), "--no-config"],
                                 capture_output=True, text=True, timeout=30)
         self.assertEqual(result.returncode, 1)
         self.assertIn(f"port {self.port} is already in use", result.stderr)

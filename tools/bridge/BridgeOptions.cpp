@@ -48,6 +48,8 @@ std::optional<BridgeOptions> parseCommandLine(const std::vector<std::string>& ar
             options.help = true;
         } else if (option == "--simulate") {
             options.simulate = true;
+        } else if (option == "--no-config") {
+            options.noConfig = true;
         } else if (option == "--verbose") {
             options.verbose = true;
         } else if (option == "--port") {
@@ -206,6 +208,7 @@ over HTTP, on 127.0.0.1 and ::1 only.
                          (repeatable; the bridge's own page is always accepted)
   --config FILE          read FILE instead of /etc/zeltablet/bridge.conf and
                          ~/.config/zeltablet/bridge.conf
+  --no-config            read no configuration file
   --web DIR              serve the signing page from DIR
   --simulate             serve a virtual pad that signs a scripted signature
   --model A1|A2|A3|A4    the virtual pad's model (default A3)

@@ -14,6 +14,7 @@ struct BridgeOptions {
     std::optional<uint16_t> port;           // from the command line, else the files
     std::vector<std::string> allowOrigins;  // normalised; the bridge's own page comes on top
     std::optional<std::string> configFile;  // --config: this file alone
+    bool noConfig = false;                  // --no-config: no file at all
     std::string webDirectory;               // --web, else found at start-up
     bool simulate = false;
     uint32_t simulatedModel = 0xA3;

@@ -33,8 +33,11 @@ int main(int argc, char** argv) {
     setVerboseLog(options->verbose);
 
     ConfigSettings config;
-    const std::vector<std::string> files =
-        options->configFile ? std::vector<std::string>{*options->configFile} : defaultConfigFiles();
+    std::vector<std::string> files;
+    if (options->configFile)
+        files = {*options->configFile};
+    else if (!options->noConfig)
+        files = defaultConfigFiles();
     for (const std::string& file : files)
         if (!loadConfigFile(file, options->configFile.has_value(), config, error)) {
             std::fprintf(stderr, "zeltablet-bridge: %s\n", error.c_str());

@@ -5,13 +5,26 @@
 namespace zelbridge {
 namespace {
 
+#if ZEL_BRIDGE_EXCLUSIVE_PORT
+// Where SO_REUSEADDR lets another program bind a port already in use (and so take over the
+// bridge's pages), the port is held exclusively instead.
+using PortOption = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
+#else
+// Quick restarts: a previous run's connections in TIME_WAIT do not hold the port (here the
+// option does not let two listeners share a port).
+using PortOption = asio::socket_base::reuse_address;
+#endif
+
+bool portTaken(const beast::error_code& error) {
+    // Windows answers "access denied" for a port held exclusively or reserved by the system.
+    return error == asio::error::address_in_use || error == asio::error::access_denied;
+}
+
 bool open(asio::io_context& io, const tcp::endpoint& endpoint,
           std::unique_ptr<tcp::acceptor>& acceptor, beast::error_code& error) {
     acceptor = std::make_unique<tcp::acceptor>(io);
     if (acceptor->open(endpoint.protocol(), error)) return false;
-    // Quick restarts: a previous run's connections in TIME_WAIT do not hold the port. (The
-    // option does not let two listeners share a port on the systems we run on.)
-    acceptor->set_option(asio::socket_base::reuse_address(true), error);
+    acceptor->set_option(PortOption(true), error);
     if (endpoint.address().is_v6()) acceptor->set_option(asio::ip::v6_only(true), error);
     if (acceptor->bind(endpoint, error)) return false;
     if (acceptor->listen(asio::socket_base::max_listen_connections, error)) return false;
@@ -31,7 +44,7 @@ bool Server::listen(uint16_t port, std::string& error) {
         beast::error_code failure;
         std::unique_ptr<tcp::acceptor> first, second;
         if (!open(io_, tcp::endpoint(v4, port), first, failure)) {
-            error = failure == asio::error::address_in_use
+            error = portTaken(failure)
                         ? "port " + std::to_string(port) + " is already in use on 127.0.0.1"
                         : "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
                               failure.message();
@@ -40,7 +53,7 @@ bool Server::listen(uint16_t port, std::string& error) {
         const uint16_t bound = first->local_endpoint().port();
         acceptors_.push_back(std::move(first));
         if (!open(io_, tcp::endpoint(v6, bound), second, failure)) {
-            if (failure == asio::error::address_in_use) {
+            if (portTaken(failure)) {
                 if (port == 0) continue;  // the free IPv4 port is taken on ::1: another one
                 error = "port " + std::to_string(port) + " is already in use on ::1";
                 return false;
