@@ -360,6 +360,68 @@ typedef struct TabletStatusReport {
  */
 ZEL_API bool GetTabletStatus(TabletStatusReport* status);
 
+/* ---- Reconnection after an unplug ------------------------------------------------------
+ * With reconnection on, a pad whose cable is pulled and plugged in again is taken back by the
+ * library: when a pad with the same identifier comes back over USB, the library opens it
+ * again and sets again what the host had set, then tells the host. Without it (the default)
+ * a connection to a pad that left stays dead until the host ends it.
+ *
+ * What comes back: the connection (the pad's new device), the capture mode, the pen
+ * callbacks and the notification window (they never left), the settings the host's calls
+ * made (inking mode; on the colour pad pen, backlight, clear colour, handwriting area and
+ * time count), and a pen-data key agreed again in the same group when one was in use (the
+ * pad forgets its key when it loses power). Pictures are not sent again: the host decides
+ * what the screen shows after an interruption.
+ *
+ * Samples: the old connection's reader has ended, its last sample delivered, before the
+ * pad is opened again, so every sample from before the unplug reaches the callback before
+ * any sample from after it; none is delivered twice. What the pad would have sent while
+ * unplugged does not exist; the gap is reported as a time. Events and pen callbacks run on
+ * different threads: a host that wants to place the event among its samples compares the
+ * samples' arrival with the event's (samples after ZEL_RECONNECT_BACK are the new
+ * connection's).
+ *
+ * Events run on the library's device-event thread, one at a time, never on a reader thread;
+ * an event callback may call every export except SetReconnect, ZELPad_SetReconnect and
+ * ZELPad_Close of the handle concerned. The pad's arrival and removal are learnt from the
+ * system's device notifications (the virtual pads raise their own), so they work on every
+ * system the library runs on.
+ */
+#define ZEL_RECONNECT_LEFT 1u   /* the connected pad left; samples have stopped */
+#define ZEL_RECONNECT_BACK 2u   /* it came back and capture goes on; see gapMs, restored */
+#define ZEL_RECONNECT_FAILED 3u /* it came back but could not be opened again (another owner
+                                   took it, or it did not answer); the connection stays dead
+                                   and the next arrival of the pad is tried again */
+
+/* What a reconnection set again (ZELReconnectEvent.restored and .failed). */
+#define ZEL_RESTORED_CAPTURE 0x01u /* connection, capture mode, callbacks, window */
+#define ZEL_RESTORED_INKING 0x02u
+#define ZEL_RESTORED_PEN 0x04u
+#define ZEL_RESTORED_BACKLIGHT 0x08u
+#define ZEL_RESTORED_CLEAR_COLOUR 0x10u
+#define ZEL_RESTORED_AREA 0x20u
+#define ZEL_RESTORED_TIME_COUNT 0x40u
+#define ZEL_RESTORED_KEY 0x80u
+
+typedef struct ZELReconnectEvent {
+    uint32_t kind;     /* ZEL_RECONNECT_... */
+    uint32_t uid;      /* the pad's identifier */
+    uint32_t gapMs;    /* BACK, FAILED: milliseconds since the pad left (no samples meanwhile) */
+    uint32_t restored; /* BACK: ZEL_RESTORED_... bits set again */
+    uint32_t failed;   /* BACK: bits of settings the host had made that could not be set */
+} ZELReconnectEvent;
+
+typedef void (*ZELReconnectCallback)(const ZELReconnectEvent* event, void* context);
+
+/**
+ * Turns reconnection of the process-wide pad on or off; callback (may be NULL) receives its
+ * events with context. Applies to the connection in place and later ones (HID only: a
+ * serial line has no arrivals). Turning it off waits for an event being delivered to
+ * finish. False when the library cannot watch for pads on this system. Not inside a pen
+ * callback or an event callback.
+ */
+ZEL_API bool SetReconnect(bool enabled, ZELReconnectCallback callback, void* context);
+
 /** Text the library hands to a host: NUL-terminated, valid only during the call. */
 typedef void (*ZELTextCallback)(const char* text, void* context);
 

@@ -58,6 +58,16 @@ bool GetTabletStatus(TabletStatusReport* status) {
     });
 }
 
+bool SetReconnect(bool enabled, ZELReconnectCallback callback, void* context) {
+    zel::PadSession* pad = zel::processPad();
+    if (pad == nullptr) return false;
+    try {
+        return pad->follower().enable(enabled, callback, context);
+    } catch (...) {
+        return false;
+    }
+}
+
 bool SetLogFile(const char* path) {
     return zel::setLogFile(path);
 }

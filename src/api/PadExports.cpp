@@ -144,6 +144,8 @@ int32_t ZELPad_Close(ZELPad* pad) {
     if (pad == nullptr) return ZELPAD_OK;
     // Its own reader cannot wait for itself to end.
     if (pad->session.tablet().onReaderThread()) return ZELPAD_IN_CALLBACK;
+    // No reconnection may reopen the pad once it is released.
+    pad->session.follower().enable(false, nullptr, nullptr);
     pad->session.tablet().disconnect();
     delete pad;
     return ZELPAD_OK;
@@ -341,6 +343,16 @@ int32_t ZELPad_AgreePenDataKey(ZELPad* pad, const uint8_t* prime, uint32_t prime
         return static_cast<int32_t>(code);
     } catch (...) {
         return static_cast<int32_t>(zel::status::keyNoAnswer);
+    }
+}
+
+int32_t ZELPad_SetReconnect(ZELPad* pad, bool enabled, ZELReconnectCallback callback,
+                            void* context) {
+    if (pad == nullptr) return ZELPAD_BAD_ARGUMENT;
+    try {
+        return done(pad->session.follower().enable(enabled, callback, context));
+    } catch (...) {
+        return ZELPAD_NO_MEMORY;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "api/CallbackRegistry.h"
+#include "api/PadFollower.h"
 #include "tablet/ZELTablet.h"
 
 namespace zel {
@@ -22,6 +23,7 @@ class PadSession {
 
     ZELTablet& tablet() { return tablet_; }
     CallbackRegistry& callbacks() { return callbacks_; }
+    PadFollower& follower() { return follower_; }
 
     // Hands one record to the callbacks, filtered by the tablet's capture mode: with a mode
     // other than 1, samples without pressure reach no callback. Returns the pressure.
@@ -32,6 +34,9 @@ class PadSession {
     // delivering to these callbacks.
     CallbackRegistry callbacks_;
     ZELTablet tablet_;
+    // Declared after the tablet: it stops following (and waits for an event being handled)
+    // before the tablet goes.
+    PadFollower follower_{tablet_};
 };
 
 }  // namespace zel

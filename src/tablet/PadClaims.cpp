@@ -1,5 +1,7 @@
 #include "tablet/PadClaims.h"
 
+#include <algorithm>
+
 namespace zel {
 
 PadClaims& PadClaims::instance() {
@@ -33,6 +35,16 @@ bool PadClaims::heldByOther(const std::string& path, const void* owner, uint32_t
     if (found == held_.end() || found->second.owner == owner) return false;
     if (uid != nullptr) *uid = found->second.uid;
     return true;
+}
+
+bool PadClaims::lostPadHeldByOther(uint32_t uid, const void* owner,
+                                   const std::vector<std::string>& present) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [path, holder] : held_)
+        if (holder.owner != owner && holder.uid == uid &&
+            std::find(present.begin(), present.end(), path) == present.end())
+            return true;
+    return false;
 }
 
 }  // namespace zel

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace zel {
 
@@ -23,6 +24,11 @@ class PadClaims {
     void release(const std::string& path, const void* owner);
     // Whether another owner than `owner` holds `path`; *uid then receives the identifier.
     bool heldByOther(const std::string& path, const void* owner, uint32_t* uid = nullptr) const;
+    // Whether another owner than `owner` holds a pad with identifier `uid` that has left
+    // (its path is none of `present`): a pad that comes back, under a new path, is still
+    // that owner's until it lets go.
+    bool lostPadHeldByOther(uint32_t uid, const void* owner,
+                            const std::vector<std::string>& present) const;
 
   private:
     struct Holder {

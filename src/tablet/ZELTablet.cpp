@@ -393,7 +393,8 @@ int ZELTablet::connect(ZELWindow window, uint32_t comPort, int32_t modelSelector
 }
 
 ZELTablet::ConnectOutcome ZELTablet::connectHid(ZELWindow window, int32_t modelSelector,
-                                                uint32_t uid, const std::string* path) {
+                                                uint32_t uid, const std::string* path,
+                                                bool keepCaptureMode) {
     notifyWindow.store(window, std::memory_order_release);
     releaseTransport(true);
     uint64_t connection = 0;
@@ -405,6 +406,9 @@ ZELTablet::ConnectOutcome ZELTablet::connectHid(ZELWindow window, int32_t modelS
     swapLink(Link{hid, false, connection, {}});
     std::vector<platform::HidDeviceInfo> found;
     if (!platform::hidSystem().enumerate(found)) return ConnectOutcome::failed;
+    std::vector<std::string> presentPaths;
+    for (const platform::HidDeviceInfo& info : found)
+        presentPaths.push_back(info.path);
     const platform::HidDeviceInfo* selected = nullptr;
     uint32_t selectedUid = 0;
     ConnectOutcome missing = ConnectOutcome::notFound;
@@ -428,6 +432,14 @@ ZELTablet::ConnectOutcome ZELTablet::connectHid(ZELWindow window, int32_t modelS
             return ConnectOutcome::failed;
         }
         if (uid == 0 || uid == padUid || path != nullptr) {
+            // A pad that left another tablet and came back under a new path is still that
+            // tablet's (it may be reconnecting to it).
+            if (PadClaims::instance().lostPadHeldByOther(padUid, this, presentPaths)) {
+                hid->stopReader();
+                hid->close();
+                if (path != nullptr || uid != 0) return ConnectOutcome::alreadyOpen;
+                continue;
+            }
             // Two tablets opening the same pad at once: the first claim wins.
             if (PadClaims::instance().claim(info.path, this, padUid)) {
                 selected = &info;
@@ -458,7 +470,7 @@ ZELTablet::ConnectOutcome ZELTablet::connectHid(ZELWindow window, int32_t modelS
     // node, which is the device instance ID the bulk pipe is looked up by. It is a sysfs path
     // and is not cut to any length.
     const std::string& deviceInstanceId = selected->usbDeviceId;
-    captureMode.store(1, std::memory_order_release);
+    if (!keepCaptureMode) captureMode.store(1, std::memory_order_release);
     bulkPipeOpen.store(0, std::memory_order_release);
     if (padModel(selected->productId).bulkPipe && !deviceInstanceId.empty() &&
         hid->openBulk(deviceInstanceId.c_str())) {
@@ -480,6 +492,53 @@ std::string ZELTablet::devicePath() const {
 
 uint32_t ZELTablet::connectedUid() const {
     return currentLink().uid;
+}
+
+uint64_t ZELTablet::connectionNumber() const {
+    const Link link = currentLink();
+    return link.transport ? link.connection : 0;
+}
+
+ZELTablet::ConnectOutcome ZELTablet::reconnect(uint32_t uid, uint64_t lost,
+                                               Restoration* restoration) {
+    Restoration done;
+    if (lost == 0 || connectionNumber() != lost) return ConnectOutcome::notFound;
+    const HostSettings::Values settings = hostSettings_.values();
+    const ConnectOutcome outcome =
+        connectHid(notifyWindow.load(std::memory_order_acquire), 0, uid, nullptr, true);
+    if (outcome != ConnectOutcome::connected) return outcome;
+    done.restored |= ZEL_RESTORED_CAPTURE;
+    const auto restore = [&done](bool wanted, uint32_t bit, bool succeeded) {
+        if (wanted) (succeeded ? done.restored : done.failed) |= bit;
+    };
+    if (settings.hasInkingMode)
+        restore(true, ZEL_RESTORED_INKING, setInkingMode(settings.inkingMode) != 0);
+    if (model().extendedSettings) {
+        if (settings.hasPen)
+            restore(true, ZEL_RESTORED_PEN,
+                    setPenProperties(settings.penWidth, settings.penColour) != 0);
+        if (settings.hasBacklight)
+            restore(true, ZEL_RESTORED_BACKLIGHT, setBacklightBrightness(settings.backlight) != 0);
+        if (settings.hasClearColour)
+            restore(true, ZEL_RESTORED_CLEAR_COLOUR,
+                    setClearScreenColour(settings.clearColour) != 0);
+        if (settings.hasArea)
+            restore(true, ZEL_RESTORED_AREA,
+                    setHandwritingArea(settings.area[0], settings.area[1], settings.area[2],
+                                       settings.area[3]) != 0);
+        if (settings.hasTimeCount)
+            restore(true, ZEL_RESTORED_TIME_COUNT,
+                    (settings.timeCount ? enableTimecount() : disableTimecount()) != 0);
+    }
+    if (settings.hasKey) {
+        uint32_t code = 0;
+        agreePenDataKey(settings.prime.data(), static_cast<uint32_t>(settings.prime.size()),
+                        settings.generator.data(), static_cast<uint32_t>(settings.generator.size()),
+                        &code);
+        restore(true, ZEL_RESTORED_KEY, code == 0);
+    }
+    if (restoration != nullptr) *restoration = done;
+    return ConnectOutcome::connected;
 }
 
 bool ZELTablet::onReaderThread() const {
@@ -602,14 +661,18 @@ int ZELTablet::clearScreen(uint32_t* status) {
 
 int ZELTablet::setInkingMode(uint8_t mode, uint32_t* status) {
     uint8_t request[length::inkingMode] = {report::inkingMode, mode};
-    return set(request, sizeof request, status) ? 1 : 0;
+    if (!set(request, sizeof request, status)) return 0;
+    hostSettings_.inkingMode(mode);
+    return 1;
 }
 
 int ZELTablet::setPenProperties(uint32_t width, uint32_t colour, uint32_t* status) {
     uint8_t request[length::penProperties] = {report::penProperties};
     putLittleEndian16(request + 1, colour);
     request[3] = static_cast<uint8_t>(width);
-    return set(request, sizeof request, status) ? 1 : 0;
+    if (!set(request, sizeof request, status)) return 0;
+    hostSettings_.pen(width, colour);
+    return 1;
 }
 
 int ZELTablet::getPenProperties(uint32_t* width, uint32_t* colour, uint32_t* status) {
@@ -623,7 +686,9 @@ int ZELTablet::getPenProperties(uint32_t* width, uint32_t* colour, uint32_t* sta
 int ZELTablet::setClearScreenColour(uint32_t colour, uint32_t* status) {
     uint8_t request[length::clearScreenColour] = {report::clearScreenColour};
     putLittleEndian16(request + 1, colour);
-    return set(request, sizeof request, status) ? 1 : 0;
+    if (!set(request, sizeof request, status)) return 0;
+    hostSettings_.clearColour(colour);
+    return 1;
 }
 
 int ZELTablet::getClearScreenColour(uint32_t* colour, uint32_t* status) {
@@ -640,13 +705,17 @@ int ZELTablet::setHandwritingArea(uint32_t left, uint32_t top, uint32_t right, u
     putLittleEndian16(request + 3, top);
     putLittleEndian16(request + 5, right);
     putLittleEndian16(request + 7, bottom);
-    return set(request, sizeof request, status) ? 1 : 0;
+    if (!set(request, sizeof request, status)) return 0;
+    hostSettings_.area(left, top, right, bottom);
+    return 1;
 }
 
 int ZELTablet::setBacklightBrightness(uint32_t level, uint32_t* status) {
     uint8_t request[length::backlight] = {report::backlight};
     putLittleEndian16(request + 1, level);
-    return set(request, sizeof request, status) ? 1 : 0;
+    if (!set(request, sizeof request, status)) return 0;
+    hostSettings_.backlight(level);
+    return 1;
 }
 
 int ZELTablet::getBacklightBrightness(uint32_t* level, uint32_t* status) {
@@ -658,12 +727,16 @@ int ZELTablet::getBacklightBrightness(uint32_t* level, uint32_t* status) {
 
 int ZELTablet::enableTimecount(uint32_t* status) {
     uint8_t request[length::timeCount] = {report::timeCount, 1};
-    return set(request, sizeof request, status) ? 1 : 0;
+    if (!set(request, sizeof request, status)) return 0;
+    hostSettings_.timeCount(true);
+    return 1;
 }
 
 int ZELTablet::disableTimecount(uint32_t* status) {
     uint8_t request[length::timeCount] = {report::timeCount, 0};
-    return set(request, sizeof request, status) ? 1 : 0;
+    if (!set(request, sizeof request, status)) return 0;
+    hostSettings_.timeCount(false);
+    return 1;
 }
 
 // ---- encrypted pen data --------------------------------------------------------------------
@@ -708,6 +781,9 @@ uint32_t ZELTablet::runKeyAgreement(const uint8_t* prime, uint32_t primeSize,
     if (link.serial) transport.holdPenReports(true);
     if (result == 0) result = agreement.receive();
     if (result == 0) result = agreement.finish(penDataKey_);
+    // A key in use, or one the pad may have taken when the agreement broke off (an unplug):
+    // a reconnection agrees one again in this group.
+    if (result == 0 || agreement.padMayHaveNewKey()) hostSettings_.keyGroup(p, g);
     if (agreement.padMayHaveNewKey()) penDataKey_.clearKey();
     if (link.serial) {
         transport.holdPenReports(false);

@@ -24,6 +24,7 @@
 #include "crypto/PenDataKey.h"
 #include "image/ZELTabletImage.h"
 #include "tablet/ComPortMap.h"
+#include "tablet/HostSettings.h"
 #include "tablet/PadModels.h"
 #include "tablet/TabletCapabilities.h"
 #include "tablet/TabletInformation.h"
@@ -94,8 +95,28 @@ class ZELTablet : public InterfaceListener {
     // another tablet (alreadyOpen), or it could not be opened or did not answer (failed).
     // `path`, when given, names the HID pad to open (as listDevices gives it) in place of
     // the model and identifier.
+    // `keepCaptureMode`: the capture mode stays as it is instead of starting at 1.
     ConnectOutcome connectHid(ZELWindow window, int32_t modelSelector, uint32_t uid,
-                              const std::string* path);
+                              const std::string* path, bool keepCaptureMode = false);
+
+    // ---- coming back after an unplug ----
+    // Which connection is current (0: none). A reconnection goes ahead only while the lost
+    // connection is still the current one: a host that has connected or disconnected since
+    // has decided for itself.
+    uint64_t connectionNumber() const;
+    // What a reconnection set again (ZEL_RESTORED_... bits) and what it could not.
+    struct Restoration {
+        uint32_t restored = 0;
+        uint32_t failed = 0;
+    };
+    // Reopens the pad with identifier `uid` over HID in place of connection `lost`, keeping
+    // the capture mode, the notification window and the callbacks, and sets again what the
+    // host had set (HostSettings): inking mode, and on the models that have them pen,
+    // backlight, clear colour, area and time count; when a key was in use, a new key
+    // agreement in the same group (the pad lost its key with its power). The old connection's
+    // reader has ended before the new one reads, so no sample of the two is mixed or
+    // repeated. notFound when `lost` is no longer current.
+    ConnectOutcome reconnect(uint32_t uid, uint64_t lost, Restoration* restoration);
     // The device path of the current connection ("" for none) and the identifier its pad gave
     // when connected over HID (0 otherwise).
     std::string devicePath() const;
@@ -296,6 +317,8 @@ class ZELTablet : public InterfaceListener {
     // disconnections: a pad that still encrypts after a reconnection is decrypted as before.
     std::mutex keyAgreementLock_;
     Encryption::PenDataKey penDataKey_;
+    // The settings and key group the host's calls set, for a reconnection to set again.
+    HostSettings hostSettings_;
     // Emptied by the destructor before the members go, so its place here is safe.
     TransportReaper reaper_{[this] { restoreBulkPipe(); }};
 };
