@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -185,6 +186,37 @@ std::vector<OutputFormat> partialFormats(const std::vector<OutputFormat>& asked,
     return formats;
 }
 
+// A pad unplugged during the capture and plugged in again within the time-out: the library
+// reconnects it (same settings, capture mode and key) and the capture goes on. Events arrive
+// on the library's event thread.
+struct PadComeback {
+    static inline std::atomic<bool> away{false};
+    static inline std::atomic<int64_t> leftAtMs{0};
+
+    static int64_t nowMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    static void onEvent(const ZELReconnectEvent* event, void*) {
+        if (event->kind == ZEL_RECONNECT_LEFT) {
+            leftAtMs = nowMs();
+            away = true;
+            std::printf("The pad was unplugged: waiting for it to come back...\n");
+        } else if (event->kind == ZEL_RECONNECT_BACK) {
+            away = false;
+            std::printf("The pad is back after %.1f s: the capture goes on.\n",
+                        event->gapMs / 1000.0);
+        }
+        std::fflush(stdout);
+    }
+    // Whether the pad is connected, or away for less than `timeoutMs`.
+    static bool stillExpected(double timeoutMs) {
+        if (away) return static_cast<double>(nowMs() - leftAtMs) < timeoutMs;
+        return isConnected();
+    }
+};
+
 int captureSignature(const Arguments& arguments, bool demo) {
     CaptureSettings settings;
     PadChoice choice;
@@ -284,8 +316,11 @@ int captureSignature(const Arguments& arguments, bool demo) {
     limits.pauseMs = settings.pauseMs;
     limits.startMs = settings.timeoutMs;
     limits.longestMs = longestSignatureMs;
+    SetReconnect(true, PadComeback::onEvent, nullptr);
     const SampleCollector::Outcome outcome = collector.wait(
-        limits, [] { return isConnected(); }, [] { return InterruptionGuard::requested(); });
+        limits, [&] { return PadComeback::stillExpected(settings.timeoutMs); },
+        [] { return InterruptionGuard::requested(); });
+    SetReconnect(false, nullptr, nullptr);
     // After the disconnection no callback runs: the collector may then be read and go.
     session.disconnect();
     SampleCollector::detach();
