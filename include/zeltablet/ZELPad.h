@@ -158,7 +158,8 @@ ZEL_API int32_t ZELPad_AgreePenDataKey(ZELPad* pad, const uint8_t* prime, uint32
 /**
  * Turns reconnection of this pad on or off, as SetReconnect does for the process-wide pad
  * (see the rules there): callback (may be NULL) receives the handle's events with context.
- * ZELPad_Close turns it off. ZELPAD_FAILED when the library cannot watch for pads.
+ * ZELPad_Close turns it off; inside the handle's own reconnection callback it is refused
+ * (ZELPAD_IN_CALLBACK). ZELPAD_FAILED when the library cannot watch for pads.
  */
 ZEL_API int32_t ZELPad_SetReconnect(ZELPad* pad, bool enabled, ZELReconnectCallback callback,
                                     void* context);

@@ -143,7 +143,8 @@ int32_t ZELPad_OpenByPath(const char* path, ZELPad** pad) {
 int32_t ZELPad_Close(ZELPad* pad) {
     if (pad == nullptr) return ZELPAD_OK;
     // Its own reader cannot wait for itself to end.
-    if (pad->session.tablet().onReaderThread()) return ZELPAD_IN_CALLBACK;
+    if (pad->session.tablet().onReaderThread() || pad->session.follower().inOwnEvent())
+        return ZELPAD_IN_CALLBACK;
     // No reconnection may reopen the pad once it is released.
     pad->session.follower().enable(false, nullptr, nullptr);
     pad->session.tablet().disconnect();

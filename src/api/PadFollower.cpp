@@ -4,6 +4,16 @@
 #include "platform/Clock.h"
 
 namespace zel {
+namespace {
+
+// The follower whose host callback the calling thread is running.
+thread_local const PadFollower* reporting = nullptr;
+
+}  // namespace
+
+bool PadFollower::inOwnEvent() const {
+    return reporting == this;
+}
 
 PadFollower::~PadFollower() {
     enable(false, nullptr, nullptr);
@@ -79,11 +89,13 @@ void PadFollower::padArrived(const std::string&, uint32_t uid) {
 void PadFollower::report(uint32_t kind, uint32_t gapMs, const ZELTablet::Restoration& restoration) {
     if (callback_ == nullptr) return;
     const ZELReconnectEvent event{kind, lostUid_, gapMs, restoration.restored, restoration.failed};
+    reporting = this;
     try {
         callback_(&event, context_);
     } catch (...) {
         // Nothing may unwind into the library's event thread.
     }
+    reporting = nullptr;
 }
 
 }  // namespace zel

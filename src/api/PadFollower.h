@@ -32,6 +32,9 @@ class PadFollower {
     void padLeft(const std::string& path);
     void padArrived(const std::string& path, uint32_t uid);
 
+    // Whether the calling thread is inside this follower's event callback.
+    bool inOwnEvent() const;
+
   private:
     void report(uint32_t kind, uint32_t gapMs, const ZELTablet::Restoration& restoration);
 

@@ -260,6 +260,27 @@ TEST_F(HostTest, OnlyALostPadWithReconnectionOnIsReopened) {
     EXPECT_EQ(ZELPad_Close(withMode), ZELPAD_OK);
 }
 
+struct SelfClose {
+    ZELPad* pad = nullptr;
+    std::atomic<int32_t> result{-1};
+    static void onEvent(const ZELReconnectEvent*, void* context) {
+        auto* self = static_cast<SelfClose*>(context);
+        self->result = ZELPad_Close(self->pad);
+    }
+};
+
+// Its own event callback runs inside the handle's reconnection, which closing would free.
+TEST_F(HostTest, AHandleIsNotClosedFromItsOwnReconnectionCallback) {
+    const int32_t pad = SimulatorAttachPad(0xA2, 0xF0);
+    SelfClose self;
+    ASSERT_EQ(ZELPad_OpenByUid(0xF0, 0, &self.pad), ZELPAD_OK);
+    ASSERT_EQ(ZELPad_SetReconnect(self.pad, true, SelfClose::onEvent, &self), ZELPAD_OK);
+    ASSERT_TRUE(SimulatorUnplugPad(pad));
+    ASSERT_TRUE(eventually([&] { return self.result.load() != -1; }));
+    EXPECT_EQ(self.result.load(), ZELPAD_IN_CALLBACK);
+    EXPECT_EQ(ZELPad_Close(self.pad), ZELPAD_OK);
+}
+
 // Two pads pulled and plugged in again at once while a third captures: both come back, the
 // third never stops (also under ThreadSanitizer).
 TEST_F(HostTest, TwoPadsComeBackAtOnceWhileAThirdCaptures) {
