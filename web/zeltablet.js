@@ -148,7 +148,9 @@ function defaultUrl() {
  *   "gap"            detail { expected, first }  samples expected..first-1 went missing or
  *                    could not be read (never with a sound bridge)
  *   "capture-ended"  the capture ended (stopCapture, or the pad ended it)
- *   "pad"            detail { event: "arrived" | "removed", ... }
+ *   "pad"            detail { event: "removed" }  the connected pad went away
+ *   "device"         detail { event: "arrived" | "removed", productId, uid? }  a pad was
+ *                    plugged in or unplugged on the bridge's computer
  *   "close"          detail { code, reason }  the connection ended
  */
 export class ZELTabletClient extends EventTarget {
@@ -366,7 +368,8 @@ export class ZELTabletClient extends EventTarget {
                 this.dispatchEvent(new CustomEvent("capture-ended", { detail: message }));
                 break;
             case "pad":
-                this.dispatchEvent(new CustomEvent("pad", { detail: message }));
+            case "device":
+                this.dispatchEvent(new CustomEvent(message.type, { detail: message }));
                 break;
             default:
                 break;

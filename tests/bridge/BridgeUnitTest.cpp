@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -10,6 +12,7 @@
 #include "BridgeOptions.h"
 #include "Message.h"
 #include "Origin.h"
+#include "PadService.h"
 #include "RateLimiter.h"
 #include "SampleSink.h"
 #include "WebFiles.h"
@@ -262,6 +265,68 @@ TEST(BridgeSamples, EverySampleArrivesInOrderAcrossThreads) {
     uint64_t first = 0;
     EXPECT_TRUE(sink.take(first).empty());
     EXPECT_EQ(sink.delivered(), count);
+}
+
+// Pads of ours arriving and leaving reach the pages as "device" events with their identifier;
+// the connected pad leaving ends the session through the removal hook.
+TEST(BridgePadEvents, ArrivalsRemovalsAndTheConnectedPadLeaving) {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<nlohmann::json> events;
+    bool connectedPadLeft = false;
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        std::unique_lock<std::mutex> hold(lock);
+        return changed.wait_for(hold, std::chrono::seconds(20), done);
+    };
+    {
+        PadService pad(true, 0xA3);
+        ASSERT_NE(pad.virtualPad(), 0);
+        pad.onDeviceEvent([&](nlohmann::json event) {
+            std::lock_guard<std::mutex> hold(lock);
+            events.push_back(std::move(event));
+            changed.notify_all();
+        });
+        pad.onPadRemoved([&] {
+            std::lock_guard<std::mutex> hold(lock);
+            connectedPadLeft = true;
+            changed.notify_all();
+        });
+        Request connect;
+        connect.type = RequestType::Connect;
+        bool connected = false;
+        pad.run(connect, {}, [&](PadOutcome outcome) {
+            std::lock_guard<std::mutex> hold(lock);
+            connected = outcome.ok;
+            changed.notify_all();
+        });
+        ASSERT_TRUE(waitFor([&] { return connected; }));
+
+        const int32_t second = SimulatorAttachPad(0xA1, 0x4242);
+        ASSERT_NE(second, 0);
+        ASSERT_TRUE(waitFor([&] { return events.size() == 1; }));
+        ASSERT_TRUE(SimulatorUnplugPad(second));
+        ASSERT_TRUE(waitFor([&] { return events.size() == 2; }));
+        EXPECT_EQ(
+            events[0],
+            (nlohmann::json{
+                {"type", "device"}, {"event", "arrived"}, {"productId", 0xA1}, {"uid", 0x4242}}));
+        EXPECT_EQ(events[1]["event"], "removed");
+        EXPECT_EQ(events[1]["productId"], 0xA1);
+        EXPECT_EQ(events[1]["uid"], 0x4242);
+        EXPECT_FALSE(events[1].contains("path")) << "where a pad sits stays on this computer";
+
+        ASSERT_TRUE(SimulatorUnplugPad(pad.virtualPad()));
+        EXPECT_TRUE(waitFor([&] { return connectedPadLeft; }));
+        ASSERT_TRUE(waitFor([&] { return events.size() == 3; }));
+        EXPECT_EQ(events[2]["event"], "removed");
+        EXPECT_EQ(events[2]["productId"], 0xA3);
+    }
+    // The service is gone: its registration went with it, so no event reaches the dead hooks.
+    SimulatorEnable();
+    SimulatorAttachPad(0xA2, 0x77);
+    SimulatorDisable();
+    std::lock_guard<std::mutex> hold(lock);
+    EXPECT_EQ(events.size(), 3u);
 }
 
 }  // namespace

@@ -108,6 +108,19 @@ test("capabilities a pad does not report sensibly fall back to the full pen rang
     assert.equal(a3.toScreenY(0), 0);
 });
 
+// ---- Events --------------------------------------------------------------------------------
+
+test("the connected pad leaving and pads coming and going are separate events", async () => {
+    const { client, socket } = await openClient();
+    const seen = [];
+    client.addEventListener("pad", (e) => seen.push(["pad", e.detail.event]));
+    client.addEventListener("device", (e) => seen.push(["device", e.detail.event, e.detail.uid]));
+    socket.receive({ v: 1, type: "device", event: "arrived", productId: 0xa1, uid: 7 });
+    socket.receive({ v: 1, type: "device", event: "removed", productId: 0xa1, uid: 7 });
+    socket.receive({ v: 1, type: "pad", event: "removed" });
+    assert.deepEqual(seen, [["device", "arrived", 7], ["device", "removed", 7], ["pad", "removed"]]);
+});
+
 // ---- Commands and replies ---------------------------------------------------------------
 
 test("replies settle their own request even when they come out of order", async () => {

@@ -1,5 +1,7 @@
 #include "Hub.h"
 
+#include <algorithm>
+
 #include "Log.h"
 #include "PadSocket.h"
 
@@ -9,6 +11,14 @@ Hub::Hub(asio::io_context& io, PadService& pad) : io_(io), pad_(pad) {
     // Runs on the reader thread once a batch: posting does not wait for the network thread.
     pad_.setSampleWake([this] { asio::post(io_, [this] { deliverSamples(); }); });
     pad_.onPadRemoved([this] { asio::post(io_, [this] { padRemoved(); }); });
+    pad_.onDeviceEvent([this](nlohmann::json event) {
+        asio::post(io_, [this, event = std::move(event)] { deviceEvent(event); });
+    });
+}
+
+void Hub::deviceEvent(const nlohmann::json& event) {
+    for (const std::weak_ptr<PadSocket>& page : pages_)
+        if (const std::shared_ptr<PadSocket> socket = page.lock()) socket->sendEvent(event);
 }
 
 bool Hub::holds(const PadSocket* socket) const {
@@ -104,6 +114,12 @@ void Hub::padRemoved() {
 
 void Hub::closed(PadSocket* socket) {
     --sockets_;
+    pages_.erase(std::remove_if(pages_.begin(), pages_.end(),
+                                [socket](const std::weak_ptr<PadSocket>& page) {
+                                    const std::shared_ptr<PadSocket> open = page.lock();
+                                    return !open || open.get() == socket;
+                                }),
+                 pages_.end());
     if (ownerKey_ != socket) return;
     owner_.reset();
     ownerKey_ = nullptr;

@@ -28,6 +28,8 @@ class Hub {
 
     bool roomForSocket() const { return sockets_ < maxSockets; }
     void opened() { ++sockets_; }
+    // A page whose handshake went through: it hears of pads arriving and leaving.
+    void track(const std::shared_ptr<PadSocket>& socket) { pages_.push_back(socket); }
     size_t sockets() const { return sockets_; }
 
   private:
@@ -35,6 +37,7 @@ class Hub {
     void deliverSamples();
     void captureEnded(const char* reason);
     void padRemoved();
+    void deviceEvent(const nlohmann::json& event);
 
     asio::io_context& io_;
     PadService& pad_;
@@ -42,6 +45,7 @@ class Hub {
     const PadSocket* ownerKey_ = nullptr;  // compared only, never followed
     std::weak_ptr<PadSocket> capturing_;
     size_t sockets_ = 0;
+    std::vector<std::weak_ptr<PadSocket>> pages_;  // every open page, told of pads coming and going
 };
 
 }  // namespace zelbridge

@@ -93,9 +93,13 @@ PadService::PadService(bool simulate, uint32_t model) : simulate_(simulate) {
     if (simulate_ && SimulatorEnable()) virtualPad_ = SimulatorAttachPad(model, virtualPadUid);
     if (simulate_ && virtualPad_ == 0) logLine("the virtual pad could not be attached");
     thread_ = std::thread([this] { loop(); });
+    deviceEvents_ = RegisterDeviceEventCallback(&PadService::onLibraryDeviceEvent, this);
+    if (deviceEvents_ == 0) logLine("pad arrivals and removals will not be reported");
 }
 
 PadService::~PadService() {
+    // Waits for an event callback that is running: none runs once this returns.
+    if (deviceEvents_ != 0) UnregisterDeviceEvents(deviceEvents_);
     {
         std::lock_guard<std::mutex> hold(lock_);
         stopping_ = true;
@@ -129,6 +133,39 @@ void PadService::onPadRemoved(std::function<void()> removed) {
     removed_ = std::move(removed);
 }
 
+void PadService::onDeviceEvent(std::function<void(nlohmann::json)> event) {
+    std::lock_guard<std::mutex> hold(lock_);
+    deviceEvent_ = std::move(event);
+}
+
+void PadService::onLibraryDeviceEvent(const ZELDeviceEvent* event, void* context) {
+    auto* self = static_cast<PadService*>(context);
+    if (event->kind == ZEL_DEVICE_CONNECTED_PAD_LEFT) {
+        {
+            std::lock_guard<std::mutex> hold(self->lock_);
+            self->padLeft_ = true;
+        }
+        self->wake_.notify_one();
+        return;
+    }
+    const bool arrived = event->kind == ZEL_DEVICE_ARRIVED;
+    if (!arrived && event->kind != ZEL_DEVICE_REMOVED) return;
+    nlohmann::json message = {{"type", "device"},
+                              {"event", arrived ? "arrived" : "removed"},
+                              {"productId", event->productId}};
+    // Pages learn which pad it is when its identifier could be read, never where it sits on
+    // this computer (the device path stays here).
+    if ((event->flags & ZEL_DEVICE_FLAG_UID_READ) != 0) message["uid"] = event->uid;
+    if ((event->flags & ZEL_DEVICE_FLAG_NOT_OPENABLE) != 0) message["openable"] = false;
+    logLine(std::string("a pad ") + (arrived ? "arrived" : "left"));
+    std::function<void(nlohmann::json)> deliver;
+    {
+        std::lock_guard<std::mutex> hold(self->lock_);
+        deliver = self->deviceEvent_;
+    }
+    if (deliver) deliver(std::move(message));
+}
+
 void PadService::run(Request request, std::string picture, Completion done) {
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -155,8 +192,10 @@ void PadService::release() {
 void PadService::loop() {
     std::unique_lock<std::mutex> hold(lock_);
     while (true) {
-        if (!wake_.wait_for(hold, presenceInterval,
-                            [this] { return stopping_ || !jobs_.empty(); })) {
+        const bool woken = wake_.wait_for(
+            hold, presenceInterval, [this] { return stopping_ || !jobs_.empty() || padLeft_; });
+        if (!woken || padLeft_) {
+            padLeft_ = false;
             hold.unlock();
             checkStillThere();
             hold.lock();

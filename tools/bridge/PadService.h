@@ -46,6 +46,9 @@ class PadService {
     void release();
     // Called on the pad thread when the connected pad stops answering (unplugged).
     void onPadRemoved(std::function<void()> removed);
+    // Called on the library's event thread for each pad of ours that arrives or leaves, with
+    // the event as the pages receive it ({"type":"device", ...}).
+    void onDeviceEvent(std::function<void(nlohmann::json)> event);
 
     SampleSink& samples() { return sink_; }
     // The virtual pad's simulator handle (0 without --simulate).
@@ -77,6 +80,7 @@ class PadService {
     void checkStillThere();
 
     static void onLibraryLog(const char* text, void* context);
+    static void onLibraryDeviceEvent(const ZELDeviceEvent* event, void* context);
 
     const bool simulate_;
     int32_t virtualPad_ = 0;
@@ -89,6 +93,11 @@ class PadService {
     uint64_t commands_ = 0;
     std::string lastLibraryMessage_;
     std::function<void()> removed_;
+    std::function<void(nlohmann::json)> deviceEvent_;
+    // The library said the connected pad left: the pad thread looks at once instead of at
+    // its next presence check.
+    bool padLeft_ = false;
+    uint32_t deviceEvents_ = 0;  // the library's registration, 0 when it refused one
     std::function<void()> sampleWake_;
 
     // Touched on the pad thread only.

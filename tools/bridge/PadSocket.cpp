@@ -45,6 +45,7 @@ void PadSocket::start(http::request<http::empty_body> request) {
     ws_.async_accept(request, [self = shared_from_this()](beast::error_code error) {
         if (error) return self->finish();
         logDetail("page connected from " + self->peer_);
+        self->hub_.track(self);
         self->read();
     });
 }
