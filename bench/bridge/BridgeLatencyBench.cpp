@@ -21,6 +21,7 @@
 #include "Log.h"
 #include "PadService.h"
 #include "Server.h"
+#include "bench/common/CallbackLatency.h"
 #include "zeltablet/ZELTabletCore.h"
 
 namespace {
@@ -43,48 +44,8 @@ SimulatorPenPoint point(int i) {
     return SimulatorPenPoint{0, uint32_t(1000 + i % 5000), 2000, 1000, 1, 1};
 }
 
-// The pen callback's latency: queue one point, wait for the callback on the reader thread.
-struct CallbackTiming {
-    std::mutex lock;
-    std::condition_variable arrived;
-    uint64_t count = 0;
-    Clock::time_point when;
-
-    static int onSample(PenSample, void* context) {
-        auto* self = static_cast<CallbackTiming*>(context);
-        std::lock_guard<std::mutex> hold(self->lock);
-        self->when = Clock::now();
-        ++self->count;
-        self->arrived.notify_all();
-        return 0;
-    }
-};
-
 std::vector<double> callbackLatencies(int samples) {
-    std::vector<double> latencies;
-    SimulatorEnable();
-    const int32_t pad = SimulatorAttachPad(0xA3, 0x5A0B0001);
-    CallbackTiming timing;
-    if (pad != 0 && ConnectByUid(0, 0, 0, 0x5A0B0001)) {
-        onCDllCallback_ext(&CallbackTiming::onSample, &timing);
-        BeginCapture(1, 0, nullptr);
-        for (int i = 0; i < samples; ++i) {
-            const SimulatorPenPoint p = point(i);
-            const Clock::time_point sent = Clock::now();
-            SimulatorQueueStroke(pad, &p, 1);
-            std::unique_lock<std::mutex> hold(timing.lock);
-            if (!timing.arrived.wait_for(hold, std::chrono::seconds(2),
-                                         [&] { return timing.count > uint64_t(i); }))
-                break;
-            latencies.push_back(
-                std::chrono::duration<double, std::micro>(timing.when - sent).count());
-        }
-        EndCapture(nullptr);
-        onCDllCallback_ext(nullptr, nullptr);
-        Disconnect();
-    }
-    SimulatorDisable();
-    return latencies;
+    return zelbench::callbackLatencies(samples, 0x5A0B0001, point);
 }
 
 // The same reports through the bridge to a WebSocket client on this thread.

@@ -12,9 +12,6 @@
 //              and the next upload after a replug succeeds.
 //
 // Usage: zel_soak [SIZE]   (default 1000000). Prints the figures; exits 1 when one is off.
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "ProcessResources.h"
 #include "api/Simulator.h"
 #include "zeltablet/ZELTabletCore.h"
 #ifdef ZEL_SOAK_RIG
@@ -60,42 +58,9 @@ void checkGrowth(long growthKiB, const char* what) {
 
 // ---- what the process holds ------------------------------------------------------------------
 
-size_t entriesIn(const char* directory) {
-    size_t count = 0;
-    if (DIR* dir = opendir(directory)) {
-        while (dirent* entry = readdir(dir))
-            if (entry->d_name[0] != '.') ++count;
-        closedir(dir);
-    }
-    return count;
-}
-
-struct Resources {
-    size_t fds = 0;
-    size_t threads = 0;
-    long rssKiB = 0;
-};
-
-Resources resources() {
-    Resources now;
-    now.fds = entriesIn("/proc/self/fd") - 1;  // less the one reading the directory
-    now.threads = entriesIn("/proc/self/task");
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    now.rssKiB = resident * (sysconf(_SC_PAGESIZE) / 1024);
-    return now;
-}
-
-// Threads that end (a released reader) leave /proc a moment later.
-Resources settled(const Resources& target) {
-    Resources now = resources();
-    for (int i = 0; i < 200 && (now.threads > target.threads || now.fds > target.fds); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        now = resources();
-    }
-    return now;
-}
+using zelsoak::Resources;
+using zelsoak::resources;
+using zelsoak::settled;
 
 void reportResources(const char* what, const Resources& before, const Resources& after) {
     std::printf("  %s: fds %zu -> %zu, threads %zu -> %zu, RSS %ld -> %ld KiB (%+ld KiB)\n", what,

@@ -8,9 +8,6 @@
 //               thread and the system's watcher, with a pad cycled in each: the same holds.
 //
 // Usage: zel_watch_soak [SIZE]   (default 1000). Prints the figures; exits 1 when one is off.
-#include <dirent.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "ProcessResources.h"
 #include "zeltablet/ZELTabletCore.h"
 
 namespace {
@@ -39,42 +37,9 @@ constexpr bool memoryBounded = false;
 constexpr bool memoryBounded = true;
 #endif
 
-size_t entriesIn(const char* directory) {
-    size_t count = 0;
-    if (DIR* dir = opendir(directory)) {
-        while (dirent* entry = readdir(dir))
-            if (entry->d_name[0] != '.') ++count;
-        closedir(dir);
-    }
-    return count;
-}
-
-struct Resources {
-    size_t fds = 0;
-    size_t threads = 0;
-    long rssKiB = 0;
-};
-
-Resources resources() {
-    Resources now;
-    now.fds = entriesIn("/proc/self/fd") - 1;
-    now.threads = entriesIn("/proc/self/task");
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    now.rssKiB = resident * (sysconf(_SC_PAGESIZE) / 1024);
-    return now;
-}
-
-// Threads that end leave /proc a moment later.
-Resources settled(const Resources& target) {
-    Resources now = resources();
-    for (int i = 0; i < 200 && (now.threads > target.threads || now.fds > target.fds); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        now = resources();
-    }
-    return now;
-}
+using zelsoak::Resources;
+using zelsoak::resources;
+using zelsoak::settled;
 
 void report(const char* what, const Resources& before, const Resources& after) {
     std::printf("  %s: fds %zu -> %zu, threads %zu -> %zu, RSS %ld -> %ld KiB (%+ld KiB)\n", what,

@@ -24,6 +24,7 @@
 #include "Hub.h"
 #include "PadService.h"
 #include "Server.h"
+#include "bench/common/CallbackLatency.h"
 #include "zeltablet/ZELTabletCore.h"
 
 namespace {
@@ -46,48 +47,8 @@ double unixMs() {
         .count();
 }
 
-struct CallbackTiming {
-    std::mutex lock;
-    std::condition_variable arrived;
-    uint64_t count = 0;
-    Clock::time_point when;
-
-    static int onSample(PenSample, void* context) {
-        auto* self = static_cast<CallbackTiming*>(context);
-        std::lock_guard<std::mutex> hold(self->lock);
-        self->when = Clock::now();
-        ++self->count;
-        self->arrived.notify_all();
-        return 0;
-    }
-};
-
-// Pen report -> the host's pen callback on the reader thread, in microseconds.
 std::vector<double> callbackLatencies(int samples) {
-    std::vector<double> latencies;
-    SimulatorEnable();
-    const int32_t pad = SimulatorAttachPad(0xA3, kVirtualUid);
-    CallbackTiming timing;
-    if (pad != 0 && ConnectByUid(0, 0, 0, kVirtualUid)) {
-        onCDllCallback_ext(&CallbackTiming::onSample, &timing);
-        BeginCapture(1, 0, nullptr);
-        for (int i = 0; i < samples; ++i) {
-            const SimulatorPenPoint p = point(i);
-            const Clock::time_point sent = Clock::now();
-            SimulatorQueueStroke(pad, &p, 1);
-            std::unique_lock<std::mutex> hold(timing.lock);
-            if (!timing.arrived.wait_for(hold, std::chrono::seconds(2),
-                                         [&] { return timing.count > uint64_t(i); }))
-                break;
-            latencies.push_back(
-                std::chrono::duration<double, std::micro>(timing.when - sent).count());
-        }
-        EndCapture(nullptr);
-        onCDllCallback_ext(nullptr, nullptr);
-        Disconnect();
-    }
-    SimulatorDisable();
-    return latencies;
+    return zelbench::callbackLatencies(samples, kVirtualUid, point);
 }
 
 template <typename Condition>
