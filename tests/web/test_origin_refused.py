@@ -6,10 +6,7 @@ the refusal is the list's doing.
     test_origin_refused.py --bridge PROGRAM --web DIR --out DIR
 """
 
-import argparse
 import http.server
-import os
-import sys
 import threading
 import unittest
 
@@ -106,14 +103,8 @@ class OtherOrigin(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bridge", required=True)
-    parser.add_argument("--web", required=True)
-    parser.add_argument("--out", required=True)
-    ARGS, rest = parser.parse_known_args()
-    webtest.require_browser()
-    os.makedirs(ARGS.out, exist_ok=True)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = webtest.parse_arguments()
+    webtest.run_tests(rest)
 
 
 if __name__ == "__main__":

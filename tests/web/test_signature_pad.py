@@ -7,12 +7,10 @@ signature_pad comes from the npm registry (`npm pack`) into --cache at the first
 npm or the registry the test is skipped.
 """
 
-import argparse
 import glob
 import json
 import os
 import subprocess
-import sys
 import tarfile
 import unittest
 
@@ -133,15 +131,8 @@ class FromData(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bridge", required=True)
-    parser.add_argument("--web", required=True)
-    parser.add_argument("--cache", required=True)
-    parser.add_argument("--out", required=True)
-    ARGS, rest = parser.parse_known_args()
-    webtest.require_browser()
-    os.makedirs(ARGS.out, exist_ok=True)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = webtest.parse_arguments("--cache")
+    webtest.run_tests(rest)
 
 
 if __name__ == "__main__":

@@ -9,10 +9,8 @@ reads back as the same samples, the keyboard path, the busy page and the two win
 Screenshots and the reference PNG are left in --out for a person to look at.
 """
 
-import argparse
 import os
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
@@ -302,15 +300,8 @@ class Layout(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bridge", required=True)
-    parser.add_argument("--web", required=True)
-    parser.add_argument("--files", required=True)
-    parser.add_argument("--out", required=True)
-    ARGS, rest = parser.parse_known_args()
-    webtest.require_browser()
-    os.makedirs(ARGS.out, exist_ok=True)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = webtest.parse_arguments("--files")
+    webtest.run_tests(rest)
 
 
 if __name__ == "__main__":

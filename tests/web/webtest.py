@@ -5,6 +5,7 @@ Every test program exits 77 (ctest's "skipped") when chromium, chromedriver or s
 missing, and 1 with a message when something it needs is broken.
 """
 
+import argparse
 import os
 import re
 import shutil
@@ -14,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 import urllib.request
 import zlib
 
@@ -242,3 +244,21 @@ def aligned_iou(a, b, radius=2):
     mapped = {(round(ax0 + (x - bx0) * sx), round(ay0 + (y - by0) * sy)) for x, y in b}
     a_grown, b_grown = _dilate(a, radius), _dilate(mapped, radius)
     return len(a_grown & b_grown) / len(a_grown | b_grown)
+
+
+def parse_arguments(*extra):
+    """The options every browser test takes (--bridge, --web, --out) and `extra` ones, all
+    required; checks the browser is there (else exits as skipped) and makes the output folder.
+    Returns the options and the arguments left for unittest."""
+    parser = argparse.ArgumentParser()
+    for name in ("--bridge", "--web", "--out") + extra:
+        parser.add_argument(name, required=True)
+    arguments, rest = parser.parse_known_args()
+    require_browser()
+    os.makedirs(arguments.out, exist_ok=True)
+    return arguments, rest
+
+
+def run_tests(rest):
+    """Runs the test cases of the program being run."""
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
