@@ -88,7 +88,8 @@ class Load(unittest.TestCase):
             print(f"\n{captures} captures, {sum(told_busy)} busy pages; RSS {baseline[0]} -> "
                   f"{end[0]} KiB, descriptors {baseline[1]} -> {end[1]}", file=sys.stderr)
             self.assertLessEqual(end[1], baseline[1], "descriptors leaked")
-            self.assertLess(end[0], baseline[0] * 1.25 + 4096, "memory grew")
+            if os.environ.get("ZEL_MEMORY_BOUNDED", "1") == "1":
+                self.assertLess(end[0], baseline[0] * 1.25 + 4096, "memory grew")
             holder.close()
 
 
