@@ -317,9 +317,11 @@ TEST(IsoRecordTest, DamagedRecordsAreRefusedWithAMessage) {
     for (size_t length = 0; length < good.size(); ++length)
         expectRefused(std::vector<uint8_t>(good.begin(), good.begin() + length));
 
-    auto changed = [&](size_t offset, std::vector<uint8_t> bytes) {
+    // Each byte placed through a checked index: a patch past the end fails the test.
+    auto changed = [&](size_t offset, const std::vector<uint8_t>& bytes) {
         std::vector<uint8_t> copy = good;
-        std::copy(bytes.begin(), bytes.end(), copy.begin() + offset);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            copy.at(offset + i) = bytes[i];
         return copy;
     };
     std::vector<uint8_t> longer = good;
